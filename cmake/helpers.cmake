@@ -1,0 +1,19 @@
+# Paths handed to programs that run in the cross-compiling emulator (Wine sees the
+# Unix root as drive Z:).
+function(mw_native_path out path)
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    set(${out} "Z:${path}" PARENT_SCOPE)
+  else()
+    set(${out} "${path}" PARENT_SCOPE)
+  endif()
+endfunction()
+
+# A GoogleTest program whose cases ctest runs one by one under the emulator.
+include(GoogleTest)
+function(mw_add_test name)
+  cmake_parse_arguments(arg "" "" "SOURCES;LIBRARIES" ${ARGN})
+  add_executable(${name} ${arg_SOURCES})
+  target_link_libraries(${name} PRIVATE ${arg_LIBRARIES} GTest::gtest GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin PROPERTIES TIMEOUT 120)
+endfunction()

@@ -1,0 +1,176 @@
+#include "engine/install_variables.hpp"
+
+#include "engine/payload.hpp"
+#include "support/paths.hpp"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <array>
+#include <filesystem>
+#include <optional>
+
+namespace setup {
+namespace {
+
+namespace fs = std::filesystem;
+
+enum class base_rule { install_folder, sample_folder, csidl, temporary };
+
+struct install_variable {
+    const wchar_t* name;
+    base_rule rule;
+    int folder_id;
+    int fallback_id; // -1: none
+    bool shared;
+};
+
+constexpr std::array<install_variable, 13> variables{{
+    {L"<InstallPath>", base_rule::install_folder, -1, -1, false},
+    {L"<SamplePath>", base_rule::sample_folder, -1, -1, false},
+    {L"<ProgramFiles>", base_rule::csidl, CSIDL_PROGRAM_FILES, -1, false},
+    {L"<ProgramCommon>", base_rule::csidl, CSIDL_PROGRAM_FILES_COMMON, -1, false},
+    {L"<CommonData>", base_rule::csidl, CSIDL_COMMON_APPDATA, CSIDL_APPDATA, true},
+    {L"<UserData>", base_rule::csidl, CSIDL_APPDATA, -1, false},
+    {L"<CommonDocuments>", base_rule::csidl, CSIDL_COMMON_DOCUMENTS, CSIDL_PERSONAL, true},
+    {L"<Documents>", base_rule::csidl, CSIDL_PERSONAL, -1, false},
+    {L"<CommonDesktop>", base_rule::csidl, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY, true},
+    {L"<Desktop>", base_rule::csidl, CSIDL_DESKTOPDIRECTORY, -1, false},
+    {L"<WinDir>", base_rule::csidl, CSIDL_WINDOWS, -1, false},
+    {L"<System>", base_rule::csidl, CSIDL_SYSTEM, -1, false},
+    {L"<Temporary>", base_rule::temporary, -1, -1, false},
+}};
+
+const install_variable* find_variable(const std::wstring& component)
+{
+    for (const install_variable& v : variables)
+        if (component == v.name)
+            return &v;
+    return nullptr;
+}
+
+BOOL CALLBACK first_window(HWND window, LPARAM found)
+{
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+// The thread's current top-level owner: the last active popup of the root owner of the
+// active window, or of the thread's first window when none is active.
+HWND owner_window()
+{
+    HWND window = GetActiveWindow();
+    if (!window)
+        EnumThreadWindows(GetCurrentThreadId(), first_window, reinterpret_cast<LPARAM>(&window));
+    if (!window)
+        return nullptr;
+    HWND root = GetAncestor(window, GA_ROOTOWNER);
+    return GetLastActivePopup(root ? root : window);
+}
+
+std::wstring folder_or_fallback(int folder_id, int fallback_id)
+{
+    std::wstring folder = csidl_folder(folder_id);
+    if (folder.empty() && fallback_id >= 0)
+        folder = csidl_folder(fallback_id);
+    if (folder.empty())
+        throw std::system_error(make_error_code(compress_error::unexpected_error));
+    return folder;
+}
+
+// The first component of a folder text and the rest after its separator(s).
+std::pair<std::wstring, std::wstring> split_first(const std::wstring& folder)
+{
+    const auto sep = folder.find_first_of(L"\\/");
+    if (sep == std::wstring::npos)
+        return {folder, {}};
+    const auto rest = folder.find_first_not_of(L"\\/", sep);
+    return {folder.substr(0, sep), rest == std::wstring::npos ? std::wstring{} : folder.substr(rest)};
+}
+
+bool looks_like_variable(const std::wstring& component)
+{
+    return component.size() >= 2 && component.front() == L'<' && component.back() == L'>';
+}
+
+} // namespace
+
+std::wstring csidl_folder(int csidl)
+{
+    wchar_t buffer[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(owner_window(), csidl, nullptr, SHGFP_TYPE_CURRENT, buffer)) || buffer[0] == 0)
+        return {};
+    return buffer;
+}
+
+destination_resolver::destination_resolver(std::wstring install_folder, std::wstring sample_folder,
+                                           std::wstring temp_folder)
+    : install_folder_(std::move(install_folder)), sample_folder_(std::move(sample_folder)),
+      temp_folder_(std::move(temp_folder))
+{
+}
+
+bool destination_resolver::names_unknown_variable(const std::wstring& folder)
+{
+    const std::wstring first = split_first(folder).first;
+    return looks_like_variable(first) && !find_variable(first);
+}
+
+void destination_resolver::register_shared(const std::wstring& path)
+{
+    for (const shared_folder& s : shared_)
+        if (mw::same_path(s.path, path))
+            return;
+    shared_.push_back({path, false});
+}
+
+std::wstring destination_resolver::sample_base()
+{
+    const std::wstring desktop = folder_or_fallback(CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY);
+    if (sample_folder_.empty())
+        return desktop;
+    const fs::path sample{sample_folder_};
+    if (sample.is_absolute())
+        return sample_folder_;
+    const std::wstring joined = (fs::path(desktop) / sample).wstring();
+    register_shared(joined);
+    return joined;
+}
+
+std::wstring destination_resolver::resolve_destination(const std::wstring& folder)
+{
+    if (folder.empty())
+        return folder;
+    auto [first, rest] = split_first(folder);
+    if (!looks_like_variable(first))
+        return folder;
+
+    const install_variable* variable = find_variable(first);
+    fs::path result;
+    if (variable) {
+        switch (variable->rule) {
+        case base_rule::install_folder:
+            result = install_folder_;
+            break;
+        case base_rule::sample_folder:
+            result = sample_base();
+            break;
+        case base_rule::csidl:
+            result = folder_or_fallback(variable->folder_id, variable->fallback_id);
+            break;
+        case base_rule::temporary:
+            result = temp_folder_.empty() ? install_folder_ : temp_folder_;
+            break;
+        }
+    }
+    for (const fs::path& component : fs::path(rest)) {
+        if (component.empty())
+            continue;
+        result /= component;
+        if (variable && variable->shared)
+            register_shared(result.wstring());
+    }
+    return result.wstring();
+}
+
+} // namespace setup

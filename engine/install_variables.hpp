@@ -1,0 +1,45 @@
+#pragma once
+// Install variables ("<InstallPath>", "<CommonData>", ...) in the archive's destination
+// folders, and the shared folders that are opened up to all users when first written into.
+
+#include <string>
+#include <vector>
+
+namespace setup {
+
+struct shared_folder {
+    std::wstring path;
+    bool granted = false;
+};
+
+class destination_resolver {
+public:
+    destination_resolver(std::wstring install_folder, std::wstring sample_folder, std::wstring temp_folder);
+
+    // The folder with its leading install variable replaced by the real folder. A folder
+    // without a variable is returned unchanged; a first component in angle brackets that
+    // names no variable is dropped (the rest is returned, a relative path). Registers the
+    // sub-folders of shared variables. Throws a compress error 7 when a system folder
+    // cannot be found.
+    std::wstring resolve_destination(const std::wstring& folder);
+
+    // Whether the first component of `folder` is in angle brackets but names no variable.
+    static bool names_unknown_variable(const std::wstring& folder);
+
+    std::vector<shared_folder>& shared_folders() { return shared_; }
+    const std::vector<shared_folder>& shared_folders() const { return shared_; }
+
+private:
+    std::wstring sample_base();
+    void register_shared(const std::wstring& path);
+
+    std::wstring install_folder_;
+    std::wstring sample_folder_;
+    std::wstring temp_folder_;
+    std::vector<shared_folder> shared_;
+};
+
+// A CSIDL folder through SHGetFolderPathW; empty when the system has none.
+std::wstring csidl_folder(int csidl);
+
+} // namespace setup

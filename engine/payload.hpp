@@ -1,0 +1,106 @@
+#pragma once
+// The payload archive: one bzip2 stream in the setup's resources, unpacked file by file to
+// the destinations its install variables name, every written file verified by its CRC-32,
+// every step reported to a callback.
+
+#include "engine/payload_format.hpp"
+
+#include <cstdint>
+#include <functional>
+#include <istream>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <variant>
+
+namespace setup {
+
+// Codes of the "compress" error category.
+enum class compress_error {
+    invalid_checksum = 3,
+    test_failed = 4,
+    interrupted = 5,
+    bzip2_error = 6,
+    unexpected_error = 7,
+};
+
+const std::error_category& compress_category() noexcept;
+std::error_code make_error_code(compress_error e) noexcept;
+
+class notification {
+public:
+    enum result : std::uint32_t { proceed = 0, abort = 1, skip = 2 };
+
+    struct started {};
+    struct finished {
+        std::uint64_t moved; // compressed bytes the copy moved into the decompressor
+        std::uint64_t total; // decompressed size of the archive
+    };
+    struct file_begin {
+        const payload_entry& entry; // destination already resolved to the full path
+    };
+    struct file_end {
+        const payload_entry& entry;
+    };
+    struct progress {
+        std::uint64_t position;
+        std::uint64_t total;
+    };
+    struct failed {
+        std::error_code code;
+        std::wstring path; // the file being written; empty while the table is read
+    };
+
+    using alternatives = std::variant<started, finished, file_begin, file_end, progress, failed>;
+
+    template <class T>
+    notification(T value) : value_(std::move(value))
+    {
+    }
+
+    std::size_t index() const noexcept { return value_.index(); }
+    template <class T>
+    const T* get_if() const noexcept
+    {
+        return std::get_if<T>(&value_);
+    }
+    const alternatives& value() const noexcept { return value_; }
+
+private:
+    alternatives value_;
+};
+
+using extract_callback = std::function<notification::result(const notification&)>;
+
+// An input stream over a resource of this executable, read in place; empty when the
+// resource is missing or empty.
+std::unique_ptr<std::istream> open_payload_resource(int type, int id);
+
+// Decompresses the whole stream into a discarding device; true when it is a complete,
+// intact bzip2 stream and was read to its end. Never throws.
+bool test_payload(std::istream& stream);
+
+// Unpacks every entry of the archive. True when all entries were written and verified and
+// the data ended exactly after the last one. Failures are reported as one `failed`
+// notification followed by false; nothing escapes.
+bool extract_payload(std::istream& stream, const std::wstring& install_folder, const std::wstring& sample_folder,
+                     const std::wstring& temp_folder, const extract_callback& callback);
+
+// The CRC-32 of a file's content. A sharing violation is tried again after a second, three
+// times at most. Throws std::system_error on failure.
+std::uint32_t file_crc32(const std::wstring& path);
+
+// Gives the built-in Users group `access` on a file or folder, replacing any entry it had;
+// `inheritance` 0 for none, 3 for sub-folders and files. Throws std::system_error (an HRESULT
+// in the system category) on failure.
+void grant_users_access(const std::wstring& path, std::uint32_t access, std::uint32_t inheritance);
+
+// Whether an entry cannot be extracted safely: its file name is empty, "." or "..", or holds
+// a character not allowed in file names; its destination folder holds a ".." component; or
+// the folder's first component is in angle brackets but names no install variable.
+bool is_unsafe_entry(const payload_entry& entry);
+
+} // namespace setup
+
+template <>
+struct std::is_error_code_enum<setup::compress_error> : std::true_type {};

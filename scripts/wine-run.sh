@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in the build tree's own 32-bit prefix, creating the
+# prefix on first use. Used by CMake as the cross-compiling emulator (tests and build tools).
+#   wine-run.sh PROGRAM.exe [ARGS...]     run a program
+#   wine-run.sh --prepare                 only create the prefix
+# The build tree is MW_BUILD_DIR, or the nearest folder above the program (or the current
+# folder) that holds CMakeCache.txt.
+set -euo pipefail
+
+find_build_dir() {
+  local d=$1
+  while [ "$d" != / ] && [ -n "$d" ]; do
+    [ -f "$d/CMakeCache.txt" ] && { echo "$d"; return; }
+    d=$(dirname "$d")
+  done
+  return 1
+}
+
+if [ -z "${MW_BUILD_DIR:-}" ]; then
+  start=$PWD
+  [ "${1:-}" != --prepare ] && [ -e "${1:-}" ] && start=$(cd "$(dirname "$1")" && pwd)
+  MW_BUILD_DIR=$(find_build_dir "$start") || MW_BUILD_DIR=$(find_build_dir "$PWD") || {
+    echo "wine-run.sh: no build tree found (set MW_BUILD_DIR)" >&2; exit 2; }
+fi
+
+export WINEPREFIX=$MW_BUILD_DIR/wine/prefix
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# Wine links the user's Desktop and Documents to $HOME: keep them inside the build tree.
+export HOME=$MW_BUILD_DIR/wine/home
+mkdir -p "$HOME"
+
+if [ ! -f "$WINEPREFIX/.mw-ready" ]; then
+  exec 9>"$MW_BUILD_DIR/wine/.lock"
+  flock 9
+  if [ ! -f "$WINEPREFIX/.mw-ready" ]; then
+    rm -rf "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+    # Headless: Wine's null graphics driver runs dialogs without an X server.
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.mw-ready"
+  fi
+  exec 9>&-
+fi
+
+[ "${1:-}" = --prepare ] && exit 0
+exec wine "$@"

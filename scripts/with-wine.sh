@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Runs a command with the build tree's Wine prefix ready and a warm persistent Wine server,
+# and stops that server afterwards.  with-wine.sh BUILD_DIR COMMAND [ARGS...]
+# A program given as *.exe is started through Wine.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "$1" && pwd); shift
+export MW_BUILD_DIR=$build
+"$here/wine-run.sh" --prepare
+export WINEPREFIX=$build/wine/prefix WINEARCH=win32 WINEDEBUG=-all HOME=$build/wine/home
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+wineserver -p
+# Warm-up: Wine's service processes start now, not inside the first test (they would keep
+# that test's output pipe open).
+wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+case "$1" in
+  *.exe) "$here/wine-run.sh" "$@" ;;
+  *) "$@" ;;
+esac

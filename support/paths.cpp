@@ -1,0 +1,77 @@
+#include "support/paths.hpp"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+namespace mw {
+namespace {
+
+struct file_identity {
+    DWORD volume;
+    DWORD index_high;
+    DWORD index_low;
+    bool operator==(const file_identity&) const = default;
+};
+
+std::optional<file_identity> identity_of(const std::wstring& path)
+{
+    HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const BOOL ok = GetFileInformationByHandle(h, &info);
+    CloseHandle(h);
+    if (!ok)
+        return std::nullopt;
+    return file_identity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+std::vector<std::wstring> normalised_elements(const std::wstring& path)
+{
+    std::vector<std::wstring> out;
+    for (const auto& element : std::filesystem::path(path).lexically_normal())
+        if (!element.empty())
+            out.push_back(element.wstring());
+    return out;
+}
+
+bool equal_ignoring_case(const std::wstring& a, const std::wstring& b)
+{
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+} // namespace
+
+bool same_file_object(const std::wstring& a, const std::wstring& b)
+{
+    const auto x = identity_of(a);
+    if (!x)
+        return false;
+    const auto y = identity_of(b);
+    return y && *x == *y;
+}
+
+bool same_path(const std::wstring& a, const std::wstring& b)
+{
+    if (a == b)
+        return true;
+    const auto x = identity_of(a);
+    const auto y = x ? identity_of(b) : std::nullopt;
+    if (x && y)
+        return *x == *y;
+    const auto p = normalised_elements(a);
+    const auto q = normalised_elements(b);
+    if (p.size() != q.size())
+        return false;
+    for (std::size_t i = 0; i < p.size(); ++i)
+        if (!equal_ignoring_case(p[i], q[i]))
+            return false;
+    return true;
+}
+
+} // namespace mw

@@ -1,0 +1,62 @@
+#include "support/temp_names.hpp"
+
+#include "support/paths.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(unique_temp_path, fills_every_placeholder_with_a_hex_digit)
+{
+    const fs::path path = mw::unique_temp_path(L"mw-%%%%%.tmp");
+    EXPECT_TRUE(mw::same_path(path.parent_path(), fs::temp_directory_path()));
+    EXPECT_TRUE(std::regex_match(path.filename().string(), std::regex("mw-[0-9a-f]{5}\\.tmp")))
+        << path.filename().string();
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_NE(mw::unique_temp_path(L"mw-%%%%%.tmp"), mw::unique_temp_path(L"mw-%%%%%.tmp"));
+}
+
+TEST(unique_temp_path, never_returns_a_name_that_exists)
+{
+    // With one placeholder there are 16 names: occupy 15 of them, files and a folder.
+    const fs::path temp = fs::temp_directory_path();
+    std::set<std::wstring> taken;
+    for (wchar_t c : std::wstring(L"0123456789abcde")) {
+        const fs::path p = temp / (std::wstring(L"mwtaken-") + c + L".tmp");
+        if (c == L'0')
+            fs::create_directory(p);
+        else
+            std::ofstream(p).put('x');
+        taken.insert(p.wstring());
+    }
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(fs::path(mw::unique_temp_path(L"mwtaken-%.tmp")).filename(), L"mwtaken-f.tmp");
+    for (const auto& p : taken)
+        fs::remove(p);
+}
+
+TEST(choose_temp_folder, names_a_version_4_uuid_folder_in_the_temporary_folder)
+{
+    std::wstring path, error;
+    ASSERT_TRUE(mw::choose_temp_folder(path, error));
+    EXPECT_TRUE(error.empty());
+    const fs::path p{path};
+    EXPECT_TRUE(mw::same_path(p.parent_path(), fs::temp_directory_path()));
+    EXPECT_TRUE(std::regex_match(
+        p.filename().string(),
+        std::regex("marrowind_\\{[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}\\}")))
+        << p.filename().string();
+    EXPECT_FALSE(fs::exists(p));
+    std::wstring other;
+    ASSERT_TRUE(mw::choose_temp_folder(other, error));
+    EXPECT_NE(other, path);
+}
+
+} // namespace

@@ -1,0 +1,33 @@
+#pragma once
+// Building payload archives: the table and data, compressed as one bzip2 stream.
+
+#include "engine/payload_format.hpp"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace setup {
+
+struct pack_item {
+    std::wstring source;      // stored in the table; only its file name is used when unpacking
+    std::wstring destination; // destination folder, may start with an install variable
+    std::uint32_t kind = 0;
+    std::string bytes;        // the file's content
+};
+
+// The decompressed archive: table, then every item's bytes. Sizes and CRC-32s are computed.
+std::string build_archive(const std::vector<pack_item>& items);
+
+// One bzip2 stream of `data` at block size `level` (1 to 9). Throws std::runtime_error.
+std::string bzip2_compress(std::string_view data, int level = 9);
+
+// The CRC-32 of a byte range.
+std::uint32_t crc32_of(std::string_view data);
+
+// Reads a manifest: one entry a line, "source<TAB>destination<TAB>kind", UTF-8; blank lines
+// and lines starting with '#' are skipped. Kinds by name (plain, main_executable, uninstaller,
+// module, sample, temporary). Sources are read relative to `base_folder`. Throws on errors.
+std::vector<pack_item> read_manifest(const std::wstring& manifest_path, const std::wstring& base_folder);
+
+} // namespace setup

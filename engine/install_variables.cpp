@@ -68,16 +68,6 @@ HWND owner_window()
     return GetLastActivePopup(root ? root : window);
 }
 
-std::wstring folder_or_fallback(int folder_id, int fallback_id)
-{
-    std::wstring folder = csidl_folder(folder_id);
-    if (folder.empty() && fallback_id >= 0)
-        folder = csidl_folder(fallback_id);
-    if (folder.empty())
-        throw std::system_error(make_error_code(compress_error::unexpected_error));
-    return folder;
-}
-
 // The first component of a folder text and the rest after its separator(s).
 std::pair<std::wstring, std::wstring> split_first(const std::wstring& folder)
 {
@@ -118,10 +108,37 @@ bool destination_resolver::names_unknown_variable(const std::wstring& folder)
 
 void destination_resolver::register_shared(const std::wstring& path)
 {
+    // The cheap comparisons first: an archive names the same few folders many times.
     for (const shared_folder& s : shared_)
-        if (mw::same_path(s.path, path))
+        if (s.path == path || mw::same_path_lexically(s.path, path))
             return;
-    shared_.push_back({path, false});
+    const auto identity = mw::identity_of(path);
+    if (identity)
+        for (shared_folder& s : shared_) {
+            if (!s.identity)
+                s.identity = mw::identity_of(s.path);
+            if (s.identity == identity)
+                return;
+        }
+    shared_.push_back({path, false, identity});
+}
+
+std::wstring destination_resolver::system_folder(int folder_id)
+{
+    auto known = system_folders_.find(folder_id);
+    if (known == system_folders_.end())
+        known = system_folders_.emplace(folder_id, csidl_folder(folder_id)).first;
+    return known->second;
+}
+
+std::wstring destination_resolver::folder_or_fallback(int folder_id, int fallback_id)
+{
+    std::wstring folder = system_folder(folder_id);
+    if (folder.empty() && fallback_id >= 0)
+        folder = system_folder(fallback_id);
+    if (folder.empty())
+        throw std::system_error(make_error_code(compress_error::unexpected_error));
+    return folder;
 }
 
 std::wstring destination_resolver::sample_base()

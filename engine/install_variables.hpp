@@ -2,6 +2,10 @@
 // Install variables ("<InstallPath>", "<CommonData>", ...) in the archive's destination
 // folders, and the shared folders that are opened up to all users when first written into.
 
+#include "support/paths.hpp"
+
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +14,8 @@ namespace setup {
 struct shared_folder {
     std::wstring path;
     bool granted = false;
+    // The folder's file-system identity once it exists (looking it up is costly).
+    std::optional<mw::file_identity> identity;
 };
 
 class destination_resolver {
@@ -30,6 +36,9 @@ public:
     const std::vector<shared_folder>& shared_folders() const { return shared_; }
 
 private:
+    // System folders are looked up once per resolver: an archive names the same few many times.
+    std::wstring system_folder(int folder_id);
+    std::wstring folder_or_fallback(int folder_id, int fallback_id);
     std::wstring sample_base();
     void register_shared(const std::wstring& path);
 
@@ -37,6 +46,7 @@ private:
     std::wstring sample_folder_;
     std::wstring temp_folder_;
     std::vector<shared_folder> shared_;
+    std::map<int, std::wstring> system_folders_;
 };
 
 // A CSIDL folder through SHGetFolderPathW; empty when the system has none.

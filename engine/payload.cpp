@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <set>
 
 namespace setup {
 namespace {
@@ -28,6 +29,9 @@ namespace fs = std::filesystem;
 namespace io = boost::iostreams;
 
 constexpr std::streamsize chunk_size = 4096;
+// Written files are read back in larger blocks: under Wine a read costs far more than the
+// bytes it moves.
+constexpr DWORD read_back_block = 65536;
 
 class compress_category_impl final : public std::error_category {
 public:
@@ -126,21 +130,6 @@ bool has_parent_component(const std::wstring& folder)
         if (folder.compare(start, end - start, L"..") == 0 && end - start == 2)
             return true;
         start = end + 1;
-    }
-    return false;
-}
-
-// Walks from `folder` upward while each step exists; true when one step is `shared`.
-bool is_beneath_or_at(const fs::path& folder, const std::wstring& shared)
-{
-    std::error_code ec;
-    for (fs::path step = folder; !step.empty(); step = step.parent_path()) {
-        if (!fs::is_directory(step, ec))
-            return false;
-        if (mw::same_path(step.wstring(), shared))
-            return true;
-        if (step == step.root_path() || step.parent_path() == step)
-            return false;
     }
     return false;
 }
@@ -340,16 +329,50 @@ private:
             if (!fs::is_directory(path.parent_path(), ec))
                 fs::create_directories(path.parent_path());
         }
-        for (shared_folder& shared : resolver_.shared_folders()) {
-            if (shared.granted || !is_beneath_or_at(path.parent_path(), shared.path))
-                continue;
-            grant_users_access(shared.path, 0x1F01FF, 3);
-            shared.granted = true;
-        }
+        open_shared_folders(path.parent_path());
         output_.emplace(destination);
     }
 
+    // Grants the Users group access to every shared folder not yet granted that `folder` is
+    // in (or is): walks from `folder` upward while each step is an existing folder. The
+    // file-system identities of the shared folders are looked up once they exist, those of
+    // the steps once per walk; a folder walked before, with no shared folder granted since,
+    // gives the same answer and is not walked again.
+    void open_shared_folders(const fs::path& folder)
+    {
+        auto& shared = resolver_.shared_folders();
+        const bool pending = std::any_of(shared.begin(), shared.end(), [](const auto& s) { return !s.granted; });
+        if (!pending || !walked_.insert(folder.native()).second)
+            return;
+        std::error_code ec;
+        bool granted = false;
+        for (fs::path step = folder; !step.empty() && fs::is_directory(step, ec); step = step.parent_path()) {
+            std::optional<std::optional<mw::file_identity>> step_identity;
+            for (std::size_t i = 0; i < shared.size(); ++i) {
+                if (shared[i].granted)
+                    continue;
+                bool same = step.native() == shared[i].path || mw::same_path_lexically(step.native(), shared[i].path);
+                if (!same) {
+                    if (!step_identity)
+                        step_identity = mw::identity_of(step.native());
+                    if (!shared[i].identity)
+                        shared[i].identity = mw::identity_of(shared[i].path);
+                    same = *step_identity && shared[i].identity && **step_identity == *shared[i].identity;
+                }
+                if (same) {
+                    grant_users_access(shared[i].path, 0x1F01FF, 3);
+                    shared[i].granted = granted = true;
+                }
+            }
+            if (step.parent_path() == step)
+                break;
+        }
+        if (granted)
+            walked_.clear();
+    }
+
     destination_resolver resolver_;
+    std::set<std::wstring> walked_;
     extract_callback callback_;
     std::vector<payload_entry> entries_;
     std::string table_;
@@ -480,14 +503,14 @@ std::uint32_t file_crc32(const std::wstring& path)
             throw std::system_error(static_cast<int>(error), std::system_category());
         }
         uLong crc = crc32(0L, Z_NULL, 0);
-        char block[chunk_size];
+        static thread_local std::vector<char> block(read_back_block);
         for (;;) {
             DWORD got = 0;
-            if (!ReadFile(file.get(), block, sizeof block, &got, nullptr))
+            if (!ReadFile(file.get(), block.data(), read_back_block, &got, nullptr))
                 throw_last_error();
             if (got == 0)
                 break;
-            crc = crc32(crc, reinterpret_cast<const Bytef*>(block), got);
+            crc = crc32(crc, reinterpret_cast<const Bytef*>(block.data()), got);
         }
         return static_cast<std::uint32_t>(crc);
     }

@@ -9,27 +9,6 @@
 namespace mw {
 namespace {
 
-struct file_identity {
-    DWORD volume;
-    DWORD index_high;
-    DWORD index_low;
-    bool operator==(const file_identity&) const = default;
-};
-
-std::optional<file_identity> identity_of(const std::wstring& path)
-{
-    HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return std::nullopt;
-    BY_HANDLE_FILE_INFORMATION info{};
-    const BOOL ok = GetFileInformationByHandle(h, &info);
-    CloseHandle(h);
-    if (!ok)
-        return std::nullopt;
-    return file_identity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-}
-
 std::vector<std::wstring> normalised_elements(const std::wstring& path)
 {
     std::vector<std::wstring> out;
@@ -47,6 +26,32 @@ bool equal_ignoring_case(const std::wstring& a, const std::wstring& b)
 
 } // namespace
 
+std::optional<file_identity> identity_of(const std::wstring& path)
+{
+    HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const BOOL ok = GetFileInformationByHandle(h, &info);
+    CloseHandle(h);
+    if (!ok)
+        return std::nullopt;
+    return file_identity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+bool same_path_lexically(const std::wstring& a, const std::wstring& b)
+{
+    const auto p = normalised_elements(a);
+    const auto q = normalised_elements(b);
+    if (p.size() != q.size())
+        return false;
+    for (std::size_t i = 0; i < p.size(); ++i)
+        if (!equal_ignoring_case(p[i], q[i]))
+            return false;
+    return true;
+}
+
 bool same_file_object(const std::wstring& a, const std::wstring& b)
 {
     const auto x = identity_of(a);
@@ -58,20 +63,8 @@ bool same_file_object(const std::wstring& a, const std::wstring& b)
 
 bool same_path(const std::wstring& a, const std::wstring& b)
 {
-    if (a == b)
-        return true;
-    const auto x = identity_of(a);
-    const auto y = x ? identity_of(b) : std::nullopt;
-    if (x && y)
-        return *x == *y;
-    const auto p = normalised_elements(a);
-    const auto q = normalised_elements(b);
-    if (p.size() != q.size())
-        return false;
-    for (std::size_t i = 0; i < p.size(); ++i)
-        if (!equal_ignoring_case(p[i], q[i]))
-            return false;
-    return true;
+    // The cheap tests first: they touch no file.
+    return a == b || same_path_lexically(a, b) || same_file_object(a, b);
 }
 
 } // namespace mw

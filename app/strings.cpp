@@ -122,7 +122,7 @@ bool reads_right_to_left(LCID lcid, language_index index)
     return (signature.lsUsb[3] & (DWORD{1} << 27)) != 0;
 }
 
-// Narrow text in the thread's ANSI code page (locale names are plain ASCII in practice).
+// A locale name as the C runtime reads it: in the thread's ANSI code page ("Norwegian Bokmål").
 std::string narrow(std::wstring_view text)
 {
     if (text.empty())

@@ -4,7 +4,8 @@
 #   wine-run.sh PROGRAM.exe [ARGS...]     run a program
 #   wine-run.sh --prepare                 only create the prefix
 # The build tree is MW_BUILD_DIR, or the nearest folder above the program (or the current
-# folder) that holds CMakeCache.txt.
+# folder) that holds CMakeCache.txt. Tests run headless (Wine's null graphics driver); with
+# MW_WINE_DISPLAY=1 a prefix of its own uses the X display instead (for `make run`).
 set -euo pipefail
 
 find_build_dir() {
@@ -23,7 +24,11 @@ if [ -z "${MW_BUILD_DIR:-}" ]; then
     echo "wine-run.sh: no build tree found (set MW_BUILD_DIR)" >&2; exit 2; }
 fi
 
-export WINEPREFIX=$MW_BUILD_DIR/wine/prefix
+if [ "${MW_WINE_DISPLAY:-}" = 1 ]; then
+  export WINEPREFIX=$MW_BUILD_DIR/wine/prefix-display
+else
+  export WINEPREFIX=$MW_BUILD_DIR/wine/prefix
+fi
 export WINEARCH=win32
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -37,12 +42,21 @@ if [ ! -f "$WINEPREFIX/.mw-ready" ]; then
   if [ ! -f "$WINEPREFIX/.mw-ready" ]; then
     rm -rf "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
-    # Headless: Wine's null graphics driver runs dialogs without an X server.
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    if [ "${MW_WINE_DISPLAY:-}" != 1 ]; then
+      # Headless: Wine's null graphics driver runs dialogs without an X server.
+      wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    fi
     wineserver -w
     touch "$WINEPREFIX/.mw-ready"
   fi
   exec 9>&-
+fi
+
+# Drive T: is a folder on another file system (a tmpfs), for tests of moves across volumes.
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+  second=/dev/shm/mw-wine-$(printf '%s' "$MW_BUILD_DIR" | md5sum | cut -c1-12)
+  mkdir -p "$second"
+  [ "$(readlink "$WINEPREFIX/dosdevices/t:" 2>/dev/null)" = "$second" ] || ln -sfn "$second" "$WINEPREFIX/dosdevices/t:"
 fi
 
 [ "${1:-}" = --prepare ] && exit 0

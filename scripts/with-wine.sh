@@ -7,7 +7,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd); shift
 export MW_BUILD_DIR=$build
 "$here/wine-run.sh" --prepare
-export WINEPREFIX=$build/wine/prefix WINEARCH=win32 WINEDEBUG=-all HOME=$build/wine/home
+if [ "${MW_WINE_DISPLAY:-}" = 1 ]; then
+  export WINEPREFIX=$build/wine/prefix-display
+else
+  export WINEPREFIX=$build/wine/prefix
+fi
+export WINEARCH=win32 WINEDEBUG=-all HOME=$build/wine/home
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 wineserver -p

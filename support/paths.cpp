@@ -12,7 +12,11 @@ namespace {
 std::vector<std::wstring> normalised_elements(const std::wstring& path)
 {
     std::vector<std::wstring> out;
-    for (const auto& element : std::filesystem::path(path).lexically_normal())
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    if (ec || path.empty())
+        absolute = path;
+    for (const auto& element : absolute.lexically_normal())
         if (!element.empty())
             out.push_back(element.wstring());
     return out;

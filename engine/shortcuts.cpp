@@ -15,7 +15,10 @@ namespace {
 
 bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-[[noreturn]] void invalid_argument() { throw std::system_error(static_cast<int>(E_INVALIDARG), std::system_category()); }
+[[noreturn]] void invalid_argument()
+{
+    throw std::system_error(static_cast<int>(E_INVALIDARG), std::system_category());
+}
 
 } // namespace
 

@@ -120,8 +120,11 @@ TEST_F(shortcut_test, existing_link_file_is_overwritten)
     };
     const existing_case cases[] = {
         {"a link to another program",
-         [](const std::wstring& p, const std::wstring& old) { create_shortcut(old, fs::path(p).parent_path(), L"Tilewright 1.22a"); }},
-        {"a file that is no link", [](const std::wstring& p, const std::wstring&) { testing_support::write_bytes(p, std::string(3000, 'x')); }},
+         [](const std::wstring& p, const std::wstring& old) {
+             create_shortcut(old, fs::path(p).parent_path(), L"Tilewright 1.22a");
+         }},
+        {"a file that is no link",
+         [](const std::wstring& p, const std::wstring&) { testing_support::write_bytes(p, std::string(3000, 'x')); }},
     };
     for (const auto& c : cases) {
         c.make(path, old_target);

@@ -89,7 +89,8 @@ INT_PTR CALLBACK fixture_procedure(HWND dialog, UINT message, WPARAM wparam, LPA
             return TRUE;
         case IDC_ASK: {
             const std::wstring question = text_of(GetDlgItem(dialog, IDC_QUESTION));
-            const int answer = MessageBoxW(dialog, question.c_str(), L"Fixture question", MB_YESNOCANCEL | MB_ICONQUESTION);
+            const int answer =
+                MessageBoxW(dialog, question.c_str(), L"Fixture question", MB_YESNOCANCEL | MB_ICONQUESTION);
             const auto index = static_cast<INT_PTR>(SendDlgItemMessageW(dialog, IDC_COLOURS, CB_GETCURSEL, 0, 0));
             if (answer == IDYES)
                 EndDialog(dialog, 10 + index);

@@ -19,6 +19,17 @@ wineserver -p
 # Warm-up: Wine's service processes start now, not inside the first test (they would keep
 # that test's output pipe open).
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+# The desktop process (explorer.exe /desktop) is started by the first program that makes a
+# window, COM's apartment window included, and it keeps that program's output pipe open until
+# the desktop closes, 3 s after the last window program has ended; ctest then waits for it.
+# Start it now, away from the output, for the whole session, and wait until it runs.
+wine explorer.exe /desktop </dev/null >/dev/null 2>&1 &
+for _ in $(seq 100); do
+  for pid in $(pgrep -f 'system32.explorer\.exe /desktop' || true); do
+    grep -qzxF "WINEPREFIX=$WINEPREFIX" "/proc/$pid/environ" 2>/dev/null && break 2
+  done
+  sleep 0.05
+done
 case "$1" in
   *.exe) "$here/wine-run.sh" "$@" ;;
   *) "$@" ;;

@@ -1,0 +1,464 @@
+// Driving another process's windows: messages, window enumeration and process control.
+
+#include "tests/ui_driver/ui_driver.hpp"
+
+#include <commctrl.h>
+
+#include <fmt/format.h>
+#include <fmt/xchar.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace testing_support {
+namespace {
+
+constexpr auto poll_interval = std::chrono::milliseconds(10);
+
+[[noreturn]] void fail_last_error(const char* what)
+{
+    throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), what);
+}
+
+std::string narrow(const std::wstring& text)
+{
+    std::string out;
+    for (wchar_t c : text)
+        out += c < 0x80 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+// Sends a message that the other process must answer within `message_timeout`.
+LRESULT send(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    DWORD_PTR result = 0;
+    SetLastError(ERROR_SUCCESS);
+    if (!SendMessageTimeoutW(window, message, wparam, lparam, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                             static_cast<UINT>(message_timeout.count()), &result)) {
+        const DWORD error = GetLastError();
+        throw std::system_error(static_cast<int>(error ? error : ERROR_TIMEOUT), std::system_category(),
+                                fmt::format("message 0x{:04x} to window {} got no answer", message,
+                                            static_cast<const void*>(window)));
+    }
+    return static_cast<LRESULT>(result);
+}
+
+void post(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    if (!PostMessageW(window, message, wparam, lparam))
+        fail_last_error("PostMessageW");
+}
+
+bool equal_ignoring_case(const std::wstring& a, const std::wstring& b)
+{
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+bool matches(HWND window, const window_query& query)
+{
+    if (query.visible_only && !IsWindowVisible(window))
+        return false;
+    if (query.process_id != 0 && window_process(window) != query.process_id)
+        return false;
+    if (query.class_name) {
+        wchar_t name[257] = {};
+        if (!GetClassNameW(window, name, 257) || !equal_ignoring_case(name, *query.class_name))
+            return false;
+    }
+    if (query.title) {
+        // The stored title, read without a message, so that a busy window cannot stall the search.
+        std::wstring title(1024, L'\0');
+        title.resize(static_cast<std::size_t>(InternalGetWindowText(window, title.data(), 1024)));
+        if (title != *query.title)
+            return false;
+    }
+    return true;
+}
+
+// Gathers the windows an enumeration reports; no exception leaves the callback.
+struct window_list {
+    std::vector<HWND> windows;
+    bool out_of_memory = false;
+
+    static BOOL CALLBACK add(HWND window, LPARAM self) noexcept
+    {
+        auto* list = reinterpret_cast<window_list*>(self);
+        try {
+            list->windows.push_back(window);
+            return TRUE;
+        } catch (...) {
+            list->out_of_memory = true;
+            return FALSE;
+        }
+    }
+    std::vector<HWND> result()
+    {
+        if (out_of_memory)
+            throw std::bad_alloc();
+        return std::move(windows);
+    }
+};
+
+std::vector<HWND> top_level_windows()
+{
+    window_list list;
+    EnumWindows(window_list::add, reinterpret_cast<LPARAM>(&list));
+    return list.result();
+}
+
+// Environment block for CreateProcessW: this process's variables with the changes applied,
+// sorted by name without regard to case, each "name=value" ended by a NUL, then one more NUL.
+std::wstring environment_block(const std::vector<environment_change>& changes)
+{
+    std::vector<std::wstring> entries;
+    if (wchar_t* strings = GetEnvironmentStringsW()) {
+        for (const wchar_t* p = strings; *p; p += wcslen(p) + 1)
+            entries.emplace_back(p);
+        FreeEnvironmentStringsW(strings);
+    }
+    // The name ends at the first '=' after the first character ("=C:=C:\\dir" names "=C:").
+    auto name_of = [](const std::wstring& entry) { return entry.substr(0, entry.find(L'=', 1)); };
+    for (const auto& change : changes) {
+        std::erase_if(entries, [&](const std::wstring& e) { return equal_ignoring_case(name_of(e), change.name); });
+        if (change.value)
+            entries.push_back(change.name + L"=" + *change.value);
+    }
+    std::stable_sort(entries.begin(), entries.end(), [&](const std::wstring& a, const std::wstring& b) {
+        const std::wstring na = name_of(a), nb = name_of(b);
+        return CompareStringOrdinal(na.c_str(), static_cast<int>(na.size()), nb.c_str(), static_cast<int>(nb.size()),
+                                    TRUE) == CSTR_LESS_THAN;
+    });
+    std::wstring block;
+    for (const auto& e : entries) {
+        block += e;
+        block += L'\0';
+    }
+    block += L'\0';
+    if (entries.empty())
+        block += L'\0';
+    return block;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Processes
+
+child_process::child_process(const std::wstring& command_line, const std::vector<environment_change>& environment)
+{
+    std::wstring mutable_line = command_line;
+    std::wstring block = environment_block(environment);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                        block.data(), nullptr, &startup, &info))
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
+                                "CreateProcessW " + narrow(command_line));
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    id_ = info.dwProcessId;
+}
+
+child_process::~child_process()
+{
+    terminate();
+    close();
+}
+
+child_process::child_process(child_process&& other) noexcept
+    : process_(std::exchange(other.process_, nullptr)), id_(std::exchange(other.id_, 0))
+{
+}
+
+child_process& child_process::operator=(child_process&& other) noexcept
+{
+    if (this != &other) {
+        terminate();
+        close();
+        process_ = std::exchange(other.process_, nullptr);
+        id_ = std::exchange(other.id_, 0);
+    }
+    return *this;
+}
+
+std::optional<DWORD> child_process::wait_for_exit(std::chrono::milliseconds timeout)
+{
+    if (!process_)
+        throw std::runtime_error("wait_for_exit: no process");
+    const DWORD waited = WaitForSingleObject(process_, static_cast<DWORD>(timeout.count()));
+    if (waited == WAIT_TIMEOUT)
+        return std::nullopt;
+    if (waited != WAIT_OBJECT_0)
+        fail_last_error("WaitForSingleObject");
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process_, &code))
+        fail_last_error("GetExitCodeProcess");
+    return code;
+}
+
+bool child_process::running() const
+{
+    return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+void child_process::terminate(DWORD exit_code) noexcept
+{
+    if (running()) {
+        TerminateProcess(process_, exit_code);
+        WaitForSingleObject(process_, static_cast<DWORD>(default_timeout.count()));
+    }
+}
+
+void child_process::close() noexcept
+{
+    if (process_)
+        CloseHandle(std::exchange(process_, nullptr));
+    id_ = 0;
+}
+
+std::wstring program_beside_tests(const std::wstring& file_name)
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+            fail_last_error("GetModuleFileNameW");
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    path.resize(path.find_last_of(L"\\/") + 1);
+    return path + file_name;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Windows
+
+HWND find_window(const window_query& query)
+{
+    for (HWND window : top_level_windows())
+        if (IsWindow(window) && matches(window, query))
+            return window;
+    return nullptr;
+}
+
+HWND wait_for_window(const window_query& query, std::chrono::milliseconds timeout)
+{
+    HWND found = nullptr;
+    wait_until([&] { return (found = find_window(query)) != nullptr; }, timeout);
+    return found;
+}
+
+bool wait_for_window_closed(HWND window, std::chrono::milliseconds timeout)
+{
+    return wait_until([&] { return !IsWindow(window); }, timeout);
+}
+
+bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (condition())
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(poll_interval);
+    }
+}
+
+std::vector<HWND> child_windows(HWND parent)
+{
+    window_list list;
+    EnumChildWindows(parent, window_list::add, reinterpret_cast<LPARAM>(&list));
+    return list.result();
+}
+
+std::wstring window_class(HWND window)
+{
+    wchar_t name[257] = {};
+    if (!GetClassNameW(window, name, 257))
+        fail_last_error("GetClassNameW");
+    return name;
+}
+
+DWORD window_process(HWND window)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    return process;
+}
+
+std::wstring window_text(HWND window)
+{
+    if (!IsWindow(window))
+        throw std::runtime_error(fmt::format("window_text: no window {}", static_cast<const void*>(window)));
+    const auto length = static_cast<std::size_t>(send(window, WM_GETTEXTLENGTH, 0, 0));
+    std::wstring text(length + 1, L'\0');
+    const auto copied = static_cast<std::size_t>(
+        send(window, WM_GETTEXT, static_cast<WPARAM>(text.size()), reinterpret_cast<LPARAM>(text.data())));
+    text.resize(std::min(copied, length));
+    return text;
+}
+
+HWND control(HWND dialog, int id)
+{
+    HWND item = GetDlgItem(dialog, id);
+    if (!item)
+        throw std::runtime_error(fmt::format("window {} has no control {}", static_cast<const void*>(dialog), id));
+    return item;
+}
+
+HWND find_control(HWND window, int id)
+{
+    for (HWND child : child_windows(window))
+        if (GetDlgCtrlID(child) == id && IsWindowVisible(child))
+            return child;
+    return nullptr;
+}
+
+std::wstring control_text(HWND dialog, int id) { return window_text(control(dialog, id)); }
+
+void set_control_text(HWND dialog, int id, const std::wstring& text)
+{
+    if (!send(control(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())))
+        throw std::runtime_error(fmt::format("control {} refused its new text", id));
+}
+
+bool is_enabled(HWND window) { return IsWindowEnabled(window) != FALSE; }
+
+bool is_visible(HWND window) { return IsWindowVisible(window) != FALSE; }
+
+void click(HWND button) { post(button, BM_CLICK, 0, 0); }
+
+void click(HWND dialog, int id) { click(control(dialog, id)); }
+
+// ---------------------------------------------------------------------------------------------
+// Extended combo boxes
+
+int combo_count(HWND combo_ex)
+{
+    const LRESULT count = send(combo_ex, CB_GETCOUNT, 0, 0);
+    if (count == CB_ERR)
+        throw std::runtime_error("CB_GETCOUNT failed");
+    return static_cast<int>(count);
+}
+
+int combo_selection(HWND combo_ex) { return static_cast<int>(send(combo_ex, CB_GETCURSEL, 0, 0)); }
+
+std::wstring combo_item_text(HWND combo_ex, int index)
+{
+    if (index < 0 || index >= combo_count(combo_ex))
+        throw std::runtime_error(fmt::format("the combo box has no item {}", index));
+    const LRESULT length = send(combo_ex, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length == CB_ERR)
+        throw std::runtime_error(fmt::format("the combo box has no item {}", index));
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    const LRESULT copied =
+        send(combo_ex, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+    if (copied == CB_ERR)
+        throw std::runtime_error(fmt::format("the combo box has no item {}", index));
+    text.resize(std::min(static_cast<std::size_t>(copied), static_cast<std::size_t>(length)));
+    return text;
+}
+
+std::vector<std::wstring> combo_items(HWND combo_ex)
+{
+    std::vector<std::wstring> items;
+    const int count = combo_count(combo_ex);
+    for (int i = 0; i < count; ++i)
+        items.push_back(combo_item_text(combo_ex, i));
+    return items;
+}
+
+void select_combo_item(HWND combo_ex, int index)
+{
+    if (index < 0 || index >= combo_count(combo_ex))
+        throw std::runtime_error(fmt::format("the combo box has no item {}", index));
+    if (send(combo_ex, CB_SETCURSEL, static_cast<WPARAM>(index), 0) != index)
+        throw std::runtime_error(fmt::format("the combo box refused to select item {}", index));
+    const int id = GetDlgCtrlID(combo_ex);
+    post(GetParent(combo_ex), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo_ex));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Message boxes
+
+namespace {
+
+constexpr int message_text_id = 0xFFFF;
+
+std::optional<message_box> read_message_box(HWND window)
+{
+    HWND text = nullptr;
+    std::vector<std::pair<LONG, int>> buttons; // left edge, id
+    for (HWND child : child_windows(window)) {
+        const std::wstring cls = window_class(child);
+        const int id = GetDlgCtrlID(child);
+        if (equal_ignoring_case(cls, L"Static")) {
+            if (id == message_text_id)
+                text = child;
+        } else if (equal_ignoring_case(cls, L"Button")) {
+            if (IsWindowVisible(child)) {
+                RECT r{};
+                GetWindowRect(child, &r);
+                buttons.emplace_back(r.left, id);
+            }
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!text)
+        return std::nullopt;
+    std::stable_sort(buttons.begin(), buttons.end(), [](auto& a, auto& b) { return a.first < b.first; });
+    message_box box;
+    box.window = window;
+    box.caption = window_text(window);
+    box.text = window_text(text);
+    box.owner = GetWindow(window, GW_OWNER);
+    for (const auto& b : buttons)
+        box.buttons.push_back(b.second);
+    return box;
+}
+
+} // namespace
+
+std::optional<message_box> find_message_box(DWORD process_id)
+{
+    const window_query query{.class_name = L"#32770", .title = std::nullopt, .process_id = process_id};
+    for (HWND window : top_level_windows()) {
+        if (!IsWindow(window) || !matches(window, query))
+            continue;
+        try {
+            if (auto box = read_message_box(window))
+                return box;
+        } catch (const std::exception&) {
+            // The window closed while it was read: not a box shown now.
+            if (IsWindow(window))
+                throw;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<message_box> wait_for_message_box(DWORD process_id, std::chrono::milliseconds timeout)
+{
+    std::optional<message_box> box;
+    wait_until([&] { return (box = find_message_box(process_id)).has_value(); }, timeout);
+    return box;
+}
+
+void answer(const message_box& box, int button_id)
+{
+    if (std::find(box.buttons.begin(), box.buttons.end(), button_id) == box.buttons.end())
+        throw std::runtime_error(fmt::format("the message box has no button {}", button_id));
+    click(box.window, button_id);
+}
+
+} // namespace testing_support

@@ -1,0 +1,167 @@
+#pragma once
+// Drives the windows of another Windows process from a test: start the program, find its
+// windows, read and change its controls, press its buttons, answer its message boxes, and
+// wait for its exit code.
+//
+//     testing_support::child_process app(L"\"" + path + L"\"");
+//     HWND dialog = wait_for_window({.class_name = L"#32770", .title = L"Setup", .process_id = app.id()});
+//     click(dialog, IDOK);
+//     auto box = wait_for_message_box(app.id());
+//     ASSERT_TRUE(box);
+//     EXPECT_EQ(box->text, L"...");
+//     answer(*box, IDYES);
+//     EXPECT_EQ(app.wait_for_exit(), 0u);
+//
+// Time-outs: every wait takes one and returns an empty result when it runs out; messages
+// sent to the other process give up after `message_timeout`. Actions that make the other
+// process do something (click, answer, select_combo_item) are posted and return at once:
+// wait for their effect with wait_until, wait_for_window, wait_for_message_box or
+// wait_for_exit. Errors (no such control, a window that does not answer, a process that
+// cannot start) throw: std::system_error with the Win32 code for system calls,
+// std::runtime_error otherwise.
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// The time-out of every wait unless the caller gives one.
+inline constexpr std::chrono::milliseconds default_timeout{10000};
+// How long a message sent to another process's window may take before that window counts as hung.
+inline constexpr std::chrono::milliseconds message_timeout{5000};
+
+// ---------------------------------------------------------------------------------------------
+// Processes
+
+// One change to the environment a child process inherits: the variable `name` set to `value`,
+// or removed when there is no value. Names compare without regard to case.
+struct environment_change {
+    std::wstring name;
+    std::optional<std::wstring> value;
+};
+
+// A started process. The destructor ends a process that still runs (exit code
+// `terminated_exit_code`) and waits for it, so that a failing test leaves no window behind.
+// Movable, not copyable; a moved-from object owns nothing.
+class child_process {
+public:
+    static constexpr DWORD terminated_exit_code = 0xDEAD;
+
+    // Runs `command_line` (the program's path first, quoted when it holds blanks) with this
+    // process's environment changed by `environment`. No handle is inherited. Throws
+    // std::system_error with the Win32 code when the process cannot be created.
+    explicit child_process(const std::wstring& command_line, const std::vector<environment_change>& environment = {});
+    ~child_process();
+    child_process(child_process&& other) noexcept;
+    child_process& operator=(child_process&& other) noexcept;
+    child_process(const child_process&) = delete;
+    child_process& operator=(const child_process&) = delete;
+
+    DWORD id() const noexcept { return id_; }
+    HANDLE handle() const noexcept { return process_; }
+
+    // The exit code once the process has ended, waiting up to `timeout`; empty while it runs.
+    // A negative exit code reads as its unsigned 32-bit value (-10 gives 0xFFFFFFF6).
+    std::optional<DWORD> wait_for_exit(std::chrono::milliseconds timeout = default_timeout);
+    bool running() const;
+    // Ends the process if it runs and waits for it to be gone.
+    void terminate(DWORD exit_code = terminated_exit_code) noexcept;
+
+private:
+    void close() noexcept;
+
+    HANDLE process_ = nullptr;
+    DWORD id_ = 0;
+};
+
+// The full path of a program that sits in the same folder as the running test program.
+std::wstring program_beside_tests(const std::wstring& file_name);
+
+// ---------------------------------------------------------------------------------------------
+// Windows
+
+// What a top-level window must match; an empty field matches any window.
+struct window_query {
+    std::optional<std::wstring> class_name = {}; // window class, compared without regard to case ("#32770")
+    std::optional<std::wstring> title = {};      // the whole title, exactly
+    DWORD process_id = 0;                        // the process that owns the window; 0: any
+    bool visible_only = true;                    // skip hidden windows
+};
+
+// The first top-level window that matches (in Z order, topmost first); null when none does.
+HWND find_window(const window_query& query);
+// Waits until a matching top-level window exists; null when none appeared within `timeout`.
+HWND wait_for_window(const window_query& query, std::chrono::milliseconds timeout = default_timeout);
+// Waits until `window` no longer exists; false when it still does after `timeout`.
+bool wait_for_window_closed(HWND window, std::chrono::milliseconds timeout = default_timeout);
+// Polls `condition` every few milliseconds until it holds; false when it still does not after
+// `timeout`. Exceptions from the condition propagate.
+bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout = default_timeout);
+
+// Every descendant of `parent` (children, their children, ...), parents before their children.
+std::vector<HWND> child_windows(HWND parent);
+// The class name of a window ("Button", "Edit", "ComboBoxEx32", "#32770").
+std::wstring window_class(HWND window);
+// The id of the process that owns a window.
+DWORD window_process(HWND window);
+// A window's text through WM_GETTEXT (a control's text, a top-level window's title).
+std::wstring window_text(HWND window);
+
+// The child control `id` of `dialog`; throws when it has none.
+HWND control(HWND dialog, int id);
+// The first visible descendant of `window` with the id `id`, at any depth (a control on a page
+// that is a child dialog); null when there is none. Hidden pages are passed over.
+HWND find_control(HWND window, int id);
+std::wstring control_text(HWND dialog, int id);
+// Replaces the text of a control (WM_SETTEXT, sent: done on return). Sets the text only: the
+// dialog is not told as if the user had typed (no EN_CHANGE is promised).
+void set_control_text(HWND dialog, int id, const std::wstring& text);
+// Whether a window is enabled (accepts clicks) and visible.
+bool is_enabled(HWND window);
+bool is_visible(HWND window);
+
+// Presses a button as a click would (BM_CLICK, posted).
+void click(HWND button);
+void click(HWND dialog, int id);
+
+// ---------------------------------------------------------------------------------------------
+// Extended combo boxes (ComboBoxEx32). Items are read with messages sent to the ComboBoxEx32
+// itself: its inner combo box holds no strings.
+
+int combo_count(HWND combo_ex);
+// The index of the selected item; -1 when none is selected.
+int combo_selection(HWND combo_ex);
+std::wstring combo_item_text(HWND combo_ex, int index);
+std::vector<std::wstring> combo_items(HWND combo_ex);
+// Selects item `index` (CB_SETCURSEL, sent) and tells the combo box's parent as a user's choice
+// would (WM_COMMAND with CBN_SELCHANGE, posted). Throws when there is no such item.
+void select_combo_item(HWND combo_ex, int index);
+
+// ---------------------------------------------------------------------------------------------
+// Message boxes
+
+// A message box as shown: a visible top-level "#32770" window whose children are only buttons
+// and static texts, one of them the static with id 0xFFFF that holds the text. A dialog with
+// any other control (an edit, a combo box, a child dialog) is not taken for a message box.
+struct message_box {
+    HWND window = nullptr;
+    std::wstring caption;
+    std::wstring text;
+    HWND owner = nullptr;     // null for a box shown without owner window
+    std::vector<int> buttons; // ids of the visible buttons (IDOK, IDCANCEL, IDYES, ...), left to right
+};
+
+// A message box of process `process_id` (0: any process) shown now, if there is one.
+std::optional<message_box> find_message_box(DWORD process_id);
+// Waits until process `process_id` shows a message box; empty after `timeout`.
+std::optional<message_box> wait_for_message_box(DWORD process_id, std::chrono::milliseconds timeout = default_timeout);
+// Presses the button `button_id` of the box (posted: the box runs its own message loop, and a
+// sent message would wait for it). Throws when the box has no such visible button.
+void answer(const message_box& box, int button_id);
+
+} // namespace testing_support

@@ -1,0 +1,370 @@
+#include "support/uninstall_log.hpp"
+
+#include "support/paths.hpp"
+#include "support/temp_names.hpp"
+#include "support/txtf.hpp"
+
+#include <fmt/format.h>
+#include <fmt/xchar.h>
+
+#include <filesystem>
+#include <sstream>
+
+namespace mw {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr wchar_t white_space[] = L" \t\r\n\v\f";
+constexpr wchar_t uninstall_key_text[] = L"HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+constexpr wchar_t class_registration_text[] = L"HKEY_CLASSES_ROOT\\...";
+
+std::wstring trim_right(std::wstring s)
+{
+    s.erase(s.find_last_not_of(white_space) + 1);
+    return s;
+}
+
+std::wstring trim_left(std::wstring s)
+{
+    s.erase(0, std::min(s.find_first_not_of(white_space), s.size()));
+    return s;
+}
+
+std::wstring trim(std::wstring s) { return trim_left(trim_right(std::move(s))); }
+
+// Reading stops at the first malformed line; what was read before stays.
+struct malformed {};
+
+// The text after `keyword` in `line`, or malformed.
+std::wstring after(const std::wstring& line, const std::wstring& keyword)
+{
+    const auto at = line.find(keyword);
+    if (at == std::wstring::npos)
+        throw malformed{};
+    return line.substr(at + keyword.size());
+}
+
+std::wstring existing_folder(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) ? path : std::wstring{};
+}
+
+// A record line: "index:code:done -- text".
+log_record parse_record(const std::wstring& line)
+{
+    std::wistringstream in{line};
+    long long index = -1;
+    long long code = -1;
+    wchar_t colon1 = 0, colon2 = 0, digit = 0;
+    std::wstring dashes;
+    in >> std::dec >> index >> colon1 >> std::hex >> code >> colon2 >> digit >> dashes;
+    if (in.fail() || index < 0 || colon1 != L':' || colon2 != L':' || code < 0 || code > 0x6FF ||
+        (digit != L'0' && digit != L'1') || dashes != L"--")
+        throw malformed{};
+    log_record record;
+    record.kind = static_cast<std::int32_t>(code / 256);
+    record.tag = (code & 0xFF) == 0xFF ? -1 : static_cast<std::int32_t>(code & 0xFF);
+    record.done = digit == L'1';
+    if (record.kind != uninstall_key && record.kind != class_registration) {
+        // The rest of the line after the position reached; a record completed without a path
+        // (a failed shortcut) is written with nothing after "--" and reads back with none.
+        const auto position = in.eof() ? line.size() : static_cast<std::size_t>(in.tellg());
+        record.path = trim_left(line.substr(std::min(position, line.size())));
+    }
+    return record;
+}
+
+bool is_file_kind(std::int32_t kind) { return kind >= 1 && kind <= 4; }
+
+void remove_file(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return; // already gone
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (!DeleteFileW(path.c_str())) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            if (attributes & FILE_ATTRIBUTE_READONLY)
+                SetFileAttributesW(path.c_str(), attributes);
+            throw std::system_error(static_cast<int>(error), std::system_category(), "remove file");
+        }
+    }
+}
+
+} // namespace
+
+bool move_file(const std::wstring& from, const std::wstring& to)
+{
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED))
+        return true;
+    // A move across volumes that copied but could not delete the source leaves a copy: it is
+    // not a moved file. (The destination is always a name the caller has just made free.)
+    auto discard_copy = [&] {
+        if (GetFileAttributesW(from.c_str()) != INVALID_FILE_ATTRIBUTES &&
+            GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(to.c_str());
+        }
+    };
+    discard_copy();
+    // Across volumes the source is deleted after the copy, which a read-only file refuses.
+    const DWORD attributes = GetFileAttributesW(from.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetFileAttributesW(from.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED)) {
+            SetFileAttributesW(to.c_str(), attributes);
+            return true;
+        }
+        SetFileAttributesW(from.c_str(), attributes);
+        discard_copy();
+    }
+    return false;
+}
+
+uninstall_log::uninstall_log(log_identity identity) : identity_(std::move(identity)) {}
+
+void uninstall_log::read(const std::wstring& file)
+{
+    install_path.clear();
+    shortcut_path.clear();
+    has_desktop_link = true;
+    if (file.empty())
+        return;
+    try {
+        txtf::wifstream in{file}; // automatic: the byte-order mark decides
+        if (!in)
+            return;
+        in.exceptions(std::ios::badbit);
+        read(in);
+    } catch (...) {
+        // A file that cannot be read is an empty log; what was read before stays.
+    }
+}
+
+void uninstall_log::read(std::wistream& lines)
+{
+    install_path.clear();
+    shortcut_path.clear();
+    has_desktop_link = true;
+    int version = 0;
+    int counter = 0;
+    try {
+        std::wstring line;
+        while (std::getline(lines, line, L'\n')) {
+            if (line.empty())
+                continue;
+            line = trim_right(std::move(line));
+            if (line.starts_with(L"//")) {
+                const auto slashes = line.find_first_not_of(L'/');
+                std::wstring text = slashes == std::wstring::npos ? std::wstring{} : trim_left(line.substr(slashes));
+                switch (counter) {
+                case 0: {
+                    std::wistringstream number{after(text, L"Uninstall Log File v")};
+                    if (!(number >> version) || version != 1)
+                        throw malformed{};
+                    break;
+                }
+                case 2: {
+                    std::wstring title = after(text, L"Install");
+                    const auto dashes = title.find(L"--");
+                    if (dashes != std::wstring::npos)
+                        title.erase(dashes);
+                    previous_title = trim(std::move(title));
+                    break;
+                }
+                case 3:
+                    install_path = existing_folder(trim(after(text, L"Install Path : ")));
+                    break;
+                case 4:
+                    shortcut_path = existing_folder(trim(after(text, L"Shortcut Path : ")));
+                    break;
+                default:
+                    break;
+                }
+            } else {
+                if (version != 1)
+                    throw malformed{};
+                previous.push_back(parse_record(line));
+            }
+            ++counter;
+        }
+        if (lines.bad() || !lines.eof())
+            return;
+        has_desktop_link = false;
+        for (const log_record& r : previous)
+            if (r.kind == desktop_link)
+                has_desktop_link = true;
+    } catch (...) {
+        // Malformed line or read error: stop here, keeping what was read.
+    }
+}
+
+void uninstall_log::merge_previous()
+{
+    for (const log_record& old : previous) {
+        bool recreated = false;
+        for (const log_record& now : current) {
+            if (now.kind != old.kind)
+                continue;
+            if ((old.kind == folder || old.kind == file) && !same_path(now.path, old.path))
+                continue;
+            recreated = true;
+            break;
+        }
+        if (!recreated)
+            current.push_back(old);
+    }
+    previous.clear();
+}
+
+void uninstall_log::write_lines(std::wostream& out, const std::wstring& install_folder,
+                                const std::wstring& programs_folder)
+{
+    out << L"// Uninstall Log File v1\n";
+    out << L"// ############ WARNING: Do not delete or modify this file. ############\n";
+    out << L"// Install " << identity_.product_title;
+    if (!previous_title.empty())
+        out << L" -- Update (" << previous_title << L")";
+    out << L"\n";
+    out << L"// Install Path : " << install_folder << L"\n";
+    out << L"// Shortcut Path : " << programs_folder << L"\n";
+    out << L"// " << std::wstring(100, L'-') << L"\n";
+    std::size_t index = 0;
+    for (const log_record& r : current) {
+        const unsigned code = static_cast<unsigned>(r.kind) * 256 + (static_cast<unsigned>(r.tag) & 0xFF);
+        out << fmt::format(L"{:04}:{:04x}:{}", index++, code, r.done ? 1 : 0) << L" -- ";
+        if (r.kind == uninstall_key)
+            out << uninstall_key_text << identity_.uninstall_key_name;
+        else if (r.kind == class_registration)
+            out << class_registration_text;
+        else
+            out << r.path;
+        out << L"\n";
+    }
+}
+
+bool uninstall_log::write(const std::wstring& file, const std::wstring& install_folder,
+                          const std::wstring& programs_folder)
+{
+    merge_previous();
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+    bool written = false;
+    try {
+        txtf::wofstream out{file, txtf::utf16}; // little-endian, byte-order mark, CR LF
+        out.exceptions(std::ios::failbit | std::ios::badbit);
+        write_lines(out, install_folder, programs_folder);
+        out.close();
+        SetFileAttributesW(file.c_str(),
+                           FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+        written = true;
+    } catch (const std::exception&) {
+        written = false;
+    }
+    for (log_record& r : current) {
+        if (r.backup.empty())
+            continue;
+        SetFileAttributesW(r.backup.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(r.backup.c_str());
+        r.backup.clear();
+    }
+    return written;
+}
+
+void uninstall_log::append(log_record record) { current.push_back(std::move(record)); }
+
+bool uninstall_log::ensure_folder(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const fs::path p{path};
+    const fs::path parent = p.parent_path();
+    if (!parent.empty() && parent != p && !parent.relative_path().empty())
+        if (!ensure_folder(parent.wstring()))
+            return false;
+    CreateDirectoryW(path.c_str(), nullptr);
+    const DWORD now = GetFileAttributesW(path.c_str());
+    if (now == INVALID_FILE_ATTRIBUTES || !(now & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    append({folder, path, {}, true, -1});
+    return true;
+}
+
+void uninstall_log::add_file(const std::wstring& path, std::int32_t tag, bool copy)
+{
+    pending = true;
+    ensure_folder(fs::path(path).parent_path().wstring());
+    append({file, path, {}, false, tag});
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        current.back().backup = make_backup(path, copy);
+}
+
+void uninstall_log::add_link(bool desktop, const std::wstring& link_folder)
+{
+    pending = true;
+    ensure_folder(link_folder);
+    const std::int32_t kind = desktop ? desktop_link : menu_link;
+    append({kind, {}, {}, false, -1});
+    for (const log_record& old : previous) {
+        if (old.kind != kind)
+            continue;
+        if (!old.path.empty() && GetFileAttributesW(old.path.c_str()) != INVALID_FILE_ATTRIBUTES)
+            current.back().backup = make_backup(old.path, false);
+        break;
+    }
+}
+
+void uninstall_log::add_class_registration()
+{
+    pending = true;
+    append({class_registration, {}, {}, false, -1});
+}
+
+void uninstall_log::complete(bool done, const std::wstring& path)
+{
+    if (!pending || current.empty())
+        return;
+    pending = false;
+    current.back().done = done;
+    if (!path.empty())
+        current.back().path = path;
+}
+
+std::wstring uninstall_log::make_backup(const std::wstring& path, bool copy)
+{
+    const std::wstring backup = unique_temp_path(L"mw-%%%%%.tmp");
+    if (path.empty())
+        return backup;
+    if (copy)
+        return CopyFileW(path.c_str(), backup.c_str(), TRUE) ? backup : std::wstring{};
+    return move_file(path, backup) ? backup : std::wstring{};
+}
+
+void uninstall_log::rollback()
+{
+    for (auto r = current.rbegin(); r != current.rend(); ++r) {
+        try {
+            if (r->kind == folder) {
+                RemoveDirectoryW(r->path.c_str());
+            } else if (is_file_kind(r->kind)) {
+                if (!r->path.empty())
+                    remove_file(r->path);
+                if (!r->backup.empty() && !r->path.empty())
+                    move_file(r->backup, r->path);
+            } else if (r->kind == uninstall_key) {
+                restore_uninstall_key(*r);
+            }
+        } catch (...) {
+            // This record stays as it is; the walk goes on with the earlier ones.
+        }
+    }
+    current.clear();
+    pending = false;
+}
+
+} // namespace mw

@@ -1,0 +1,106 @@
+#pragma once
+// The uninstall log: everything the setup creates, recorded while it is created, so that a
+// failed installation can be rolled back and the uninstaller can remove it later. Written as
+// "Uninstall.ulog" (UTF-16LE with a byte-order mark, CR LF line ends) next to the uninstaller;
+// read back from an earlier installation at start-up.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <istream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace mw {
+
+// What a record stands for.
+enum record_kind : std::int32_t {
+    folder = 0,             // a folder the setup created
+    file = 1,               // an installed file; tag is its payload entry kind
+    menu_link = 2,          // the Start-menu shortcut
+    desktop_link = 4,       // the desktop shortcut
+    uninstall_key = 5,      // the product's uninstall registry entry
+    class_registration = 6, // the file types the installed application registered
+};
+
+struct log_record {
+    std::int32_t kind = folder;
+    std::wstring path;   // empty for kinds 5 and 6
+    std::wstring backup; // what existed before, moved or copied aside; never written to the file
+    bool done = false;
+    std::int32_t tag = -1; // kind 1: the payload entry kind; -1 otherwise (stored as its low 8 bits)
+    bool operator==(const log_record&) const = default;
+};
+
+// The texts the log writes that name the product.
+struct log_identity {
+    std::wstring product_title;      // "Tilewright 1.22a"
+    std::wstring uninstall_key_name; // subkey of the system's Uninstall key: "Tilewright"
+};
+
+class uninstall_log {
+public:
+    explicit uninstall_log(log_identity identity = {});
+
+    // Replaces the paths, the desktop choice and the previous title with what the file holds
+    // and appends its records to `previous`. Never throws: a missing or malformed file stops
+    // reading where it went wrong and keeps what was read before. An empty name only resets.
+    void read(const std::wstring& file);
+    void read(std::wistream& lines);
+
+    // Merges `previous` into `current`, writes the file and deletes every backup (also when
+    // writing fails). True when the file was written completely.
+    bool write(const std::wstring& file, const std::wstring& install_folder, const std::wstring& programs_folder);
+    // The file's lines, each ending in "\n".
+    void write_lines(std::wostream& out, const std::wstring& install_folder, const std::wstring& programs_folder);
+    // Records of `previous` that this run did not recreate, appended to `current`.
+    void merge_previous();
+
+    // Creates the folder and its missing parents, recording each folder it creates. True when
+    // the folder exists afterwards.
+    bool ensure_folder(const std::wstring& path);
+    // Records the file about to be written; an existing file is moved aside (or copied, with
+    // `copy`) to a backup first.
+    void add_file(const std::wstring& path, std::int32_t tag, bool copy);
+    // Records a shortcut about to be created in `folder`; its path arrives with `complete`.
+    // The previous installation's shortcut of the same kind is moved aside.
+    void add_link(bool desktop, const std::wstring& folder);
+    // Records the product's uninstall key, about to be written: `key` is its open handle when
+    // it existed (its content is saved to a hive file), null when the caller just created it.
+    void add_uninstall_key(HKEY key);
+    void add_class_registration();
+    // Finishes the pending record; does nothing when no record is pending.
+    void complete(bool done, const std::wstring& path);
+    // Undoes `current`, last record first, and empties it. Never throws and never stops early.
+    void rollback();
+
+    // A new temporary name "mw-%%%%%.tmp"; with a path, the file moved (or copied) there. Empty
+    // when the move or copy failed.
+    static std::wstring make_backup(const std::wstring& path, bool copy);
+
+    // The product the log records.
+    const log_identity& identity() const noexcept { return identity_; }
+
+    std::wstring install_path;
+    std::wstring shortcut_path;
+    bool has_desktop_link = true;
+    std::vector<log_record> previous;
+    std::vector<log_record> current;
+    bool pending = false;
+    std::wstring previous_title;
+
+private:
+    void append(log_record record);
+    void restore_uninstall_key(const log_record& record) const;
+
+    log_identity identity_;
+};
+
+// Turns a privilege of the process token on or off; true when its state was changed as asked.
+bool set_privilege(const std::wstring& name, bool enable);
+
+// Moves a file, across volumes too (copy and delete); a read-only file keeps its attribute.
+bool move_file(const std::wstring& from, const std::wstring& to);
+
+} // namespace mw

@@ -106,7 +106,13 @@ void set_state_word(std::mbstate_t& state, std::uint32_t word) noexcept;
 template <class CharT>
 class codecvt;
 
-// The conversion facet. Never returns `error` from in() or out(); see the file comment.
+// The conversion facet.
+// - in(): `ok` when all input was used; `partial` when the input ends inside a character (its
+//   bytes are left unconsumed) or the output is full. Malformed input gives U+FFFD, never `error`.
+// - out(): `ok`, or `partial` when the output is full (a character goes out whole or not at all)
+//   or when a high surrogate ends the input (it is consumed and waits in the state).
+// - unshift(): writes nothing; `error` while a high surrogate waits for its low half.
+// - length(): the bytes in() would consume to give at most `max` wide characters.
 template <>
 class codecvt<wchar_t> : public std::codecvt<wchar_t, char, std::mbstate_t> {
 public:

@@ -1,0 +1,94 @@
+#include "product/uninstaller/handover.hpp"
+
+#include "support/temp_names.hpp"
+#include "support/unique_handle.hpp"
+
+#include <fmt/xchar.h>
+
+#include <cstdint>
+#include <cwchar>
+#include <filesystem>
+
+namespace uninstaller {
+namespace {
+
+// A handle value written as a decimal number; null when the text is not one.
+HANDLE parse_handle(const std::wstring& text)
+{
+    if (text.empty() || text.find_first_not_of(L"0123456789") != std::wstring::npos)
+        return nullptr;
+    return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(std::wcstoull(text.c_str(), nullptr, 10)));
+}
+
+std::wstring handle_text(HANDLE handle) { return std::to_wstring(reinterpret_cast<std::uintptr_t>(handle)); }
+
+} // namespace
+
+std::optional<finish_arguments> parse_finish_arguments(const std::vector<std::wstring>& arguments)
+{
+    if (arguments.size() != 4 || arguments[0] != finish_switch || arguments[1].empty())
+        return std::nullopt;
+    finish_arguments result{arguments[1], parse_handle(arguments[2]), parse_handle(arguments[3])};
+    if (!result.parent || !result.ready)
+        return std::nullopt;
+    return result;
+}
+
+bool hand_over(const std::wstring& program)
+{
+    std::wstring copy;
+    try {
+        copy = mw::unique_temp_path(copy_pattern);
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (!CopyFileW(program.c_str(), copy.c_str(), TRUE))
+        return false;
+    // The installed program is read-only, and so is its copy: a read-only file is not deleted.
+    SetFileAttributesW(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+    // From here on the copy is deleted when the last handle of it closes: ours on failure, the
+    // copy's own inherited one otherwise.
+    const HANDLE opened = CreateFileW(copy.c_str(), DELETE | GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                      &inherited, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) {
+        DeleteFileW(copy.c_str());
+        return false;
+    }
+    const mw::unique_handle image(opened);
+
+    HANDLE own_process = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &own_process, SYNCHRONIZE,
+                         TRUE, 0))
+        return false;
+    const mw::unique_handle parent(own_process);
+    const mw::unique_handle ready(CreateEventW(&inherited, TRUE, FALSE, nullptr));
+    if (!ready)
+        return false;
+
+    std::wstring command = fmt::format(L"\"{}\" {} \"{}\" {} {}", copy, finish_switch, program,
+                                       handle_text(parent.get()), handle_text(ready.get()));
+    const std::wstring folder = std::filesystem::path(copy).parent_path().wstring();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(copy.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &startup,
+                        &started))
+        return false;
+    const mw::unique_handle process(started.hProcess);
+    const mw::unique_handle thread(started.hThread);
+
+    const HANDLE waits[] = {ready.get(), process.get()};
+    const DWORD result = WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(handover_timeout.count()));
+    if (result == WAIT_OBJECT_0)
+        return true;
+    if (result != WAIT_OBJECT_0 + 1) {
+        // It did not take over in time: it must not start removing while this process does.
+        TerminateProcess(process.get(), 1);
+        WaitForSingleObject(process.get(), INFINITE);
+    }
+    return false;
+}
+
+} // namespace uninstaller

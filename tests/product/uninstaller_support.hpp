@@ -1,0 +1,73 @@
+#pragma once
+// Test support for the uninstall program: a small product installed as the setup installs it
+// (the payload engine unpacks a test archive, every step recorded in an uninstall log, the
+// shortcuts, the uninstall entry, the application's registration and Uninstall.ulog), and
+// snapshots of files and registry keys to compare before and after.
+
+#include "support/uninstall_log.hpp"
+#include "tests/scratch.hpp"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace uninstaller_testing {
+
+// Every folder and file at and below `root` (the root included when it exists), one line
+// each: the full path, and the size for a file. Sorted; empty when the root does not exist.
+std::vector<std::wstring> file_snapshot(const std::filesystem::path& root);
+
+// Every key at and below `root`\`path` with its values (name, type and data in hexadecimal),
+// one line each. Sorted; empty when the key does not exist.
+std::vector<std::wstring> registry_snapshot(HKEY root, const std::wstring& path);
+
+// A module, a sample, a plain file: the archive's user files, by their name when installed.
+inline constexpr wchar_t first_module[] = L"Grid.lbm";
+inline constexpr wchar_t second_module[] = L"Herringbone.lbm";
+
+// Where the test product goes: all but its data folder inside a scratch folder; the data
+// folder ("<CommonData>\\MwUninstallTest-…") in the machine's common data folder, removed
+// with the layout.
+struct product_layout {
+    product_layout();
+    ~product_layout();
+    product_layout(const product_layout&) = delete;
+    product_layout& operator=(const product_layout&) = delete;
+
+    testing_support::scratch_folder root;
+    std::wstring data_name; // the data folder's name under the common data folder
+    std::wstring data;      // full path of the data folder
+    std::wstring install;   // root\Program Files\Marrowind Works\Tilewright
+    std::wstring samples;   // root\Documents\Tilewright Examples
+    std::wstring programs;  // root\Start Menu\Programs
+    std::wstring desktop;   // root\Desktop
+    std::wstring temp;      // the setup's temporary folder
+    std::wstring application; // install\Tilewright.exe (the fixture application)
+    std::wstring uninstaller; // install\Uninstall.exe (the real uninstall program)
+    std::wstring log_file;    // install\Uninstall.ulog
+    std::wstring module(const wchar_t* name) const; // a module in data\Modules\Tilewright
+
+    // Everything the installation can touch: file_snapshot of root and of data, sorted together.
+    std::vector<std::wstring> files() const;
+};
+
+struct install_options {
+    std::wstring key_name = L"Tilewright"; // the uninstall subkey
+    std::uint32_t language = 1;            // "MwLanguage"
+    std::wstring fixture_class;            // the file type the application registers (MW_FIXTURE_CLASS)
+};
+
+// Installs the test product into `layout` and writes its Uninstall.ulog; returns the log as the
+// setup leaves it (its `current` records). Fails the test (fatally) when a step fails.
+mw::uninstall_log install_product(const product_layout& layout, const install_options& options);
+
+// The file names of the uninstall program's copies left in the temporary folder.
+std::vector<std::wstring> uninstaller_copies();
+
+// The registry keys a test product touches: its uninstall entry and its file type.
+std::vector<std::wstring> product_registry(const install_options& options);
+
+} // namespace uninstaller_testing

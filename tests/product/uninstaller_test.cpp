@@ -1,0 +1,490 @@
+// The uninstall program's parts, run in this process: undoing the records of an installation
+// laid out by the payload engine, the rule for changed user files, the application's
+// unregistration, the texts and the closing report, the copy's arguments and the checks.
+
+#include "product/uninstaller/handover.hpp"
+#include "product/uninstaller/removal.hpp"
+#include "product/uninstaller/texts.hpp"
+#include "product/uninstaller/uninstall_ids.h"
+#include "product/uninstaller/uninstaller.hpp"
+
+#include "engine/registry.hpp"
+#include "engine/uninstall_entry.hpp"
+#include "support/sync_objects.hpp"
+#include "tests/product/uninstaller_support.hpp"
+#include "tests/ui_driver/ui_driver.hpp"
+
+#include <fmt/xchar.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace uninstaller;
+using namespace uninstaller_testing;
+using testing_support::scratch_folder;
+
+// ---------------------------------------------------------------------------------------------
+// Changed user files
+
+FILETIME at_seconds(std::uint64_t seconds)
+{
+    const std::uint64_t ticks = 132'000'000'000'000'000ull + seconds * 10'000'000ull;
+    return {static_cast<DWORD>(ticks & 0xFFFFFFFF), static_cast<DWORD>(ticks >> 32)};
+}
+
+TEST(changed_since_installation, is_a_write_after_the_installation_or_well_after_the_creation)
+{
+    struct time_case {
+        const char* name;
+        std::uint64_t created, written;
+        std::optional<std::uint64_t> installed;
+        bool changed;
+    };
+    const time_case cases[] = {
+        {"written by the setup before the log", 100, 101, 110, false},
+        {"written at the very time of the log", 109, 110, 110, false},
+        {"written after the log", 100, 111, 110, true},
+        {"written 2 s after its creation (slow volume)", 100, 102, 200, false},
+        {"written 3 s after its creation, before the log (changed before an update)", 100, 103, 200, true},
+        {"created after it was written (a copy that kept its time)", 200, 100, 300, false},
+        {"no log time: creation alone decides, unchanged", 100, 101, std::nullopt, false},
+        {"no log time: creation alone decides, changed", 100, 500, std::nullopt, true},
+    };
+    for (const auto& c : cases) {
+        const std::optional<FILETIME> installed =
+            c.installed ? std::optional<FILETIME>(at_seconds(*c.installed)) : std::nullopt;
+        EXPECT_EQ(changed_since_installation({at_seconds(c.created), at_seconds(c.written)}, installed), c.changed)
+            << c.name;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Undoing the records
+
+// An installation of the test product under an uninstall entry of the test's own.
+class removal : public ::testing::Test {
+protected:
+    const std::wstring key_name = L"MwUninstallTest-" + std::to_wstring(GetCurrentProcessId());
+    product_layout layout;
+    std::vector<mw::log_record> records;
+    std::vector<std::wstring> installed_files;
+    // Each call of the unregistration: the path, and whether the file was there at the time.
+    std::vector<std::pair<std::wstring, bool>> unregistrations;
+    bool unregistration_result = true;
+
+    void SetUp() override
+    {
+        remove_key();
+        const std::vector<std::wstring> before = layout.files();
+        install_product(layout, {.key_name = key_name, .language = uninstaller::english, .fixture_class = {}});
+        ASSERT_FALSE(HasFatalFailure());
+        installed_files = layout.files();
+        ASSERT_NE(installed_files, before);
+        mw::uninstall_log log;
+        log.read(layout.log_file);
+        records = log.previous;
+        ASSERT_GT(records.size(), 15u);
+    }
+    void TearDown() override { remove_key(); }
+    void remove_key()
+    {
+        if (setup::registry_key uninstall = setup::open_key(HKEY_LOCAL_MACHINE, setup::uninstall_key_path))
+            RegDeleteTreeW(uninstall.get(), key_name.c_str());
+    }
+    bool key_exists() { return bool(setup::open_key(HKEY_LOCAL_MACHINE, std::wstring(setup::uninstall_key_path) + L"\\" + key_name)); }
+
+    removal_settings settings()
+    {
+        removal_settings s;
+        s.log_file = layout.log_file;
+        s.uninstall_key_name = key_name;
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (GetFileAttributesExW(layout.log_file.c_str(), GetFileExInfoStandard, &data))
+            s.installed_at = data.ftLastWriteTime;
+        s.unregister = [this](const std::wstring& application) {
+            unregistrations.emplace_back(application, fs::exists(application));
+            return unregistration_result;
+        };
+        return s;
+    }
+    // The files and folders that remain (the scratch root itself stays).
+    std::vector<std::wstring> remaining() { return layout.files(); }
+};
+
+TEST_F(removal, removes_every_file_folder_shortcut_and_the_key_and_unregisters_first)
+{
+    ASSERT_TRUE(key_exists());
+    ASSERT_TRUE(GetFileAttributesW(layout.application.c_str()) & FILE_ATTRIBUTE_READONLY);
+
+    const removal_report report = remove_installation(records, settings());
+
+    EXPECT_TRUE(report.complete());
+    EXPECT_EQ(report.not_removed, std::vector<std::wstring>{});
+    EXPECT_TRUE(report.kept.empty());
+    // Only the scratch root itself is left; the data folder is gone with its parents' records.
+    EXPECT_EQ(remaining(), (std::vector<std::wstring>{layout.root.path().wstring() + L"\\"}));
+    EXPECT_FALSE(fs::exists(layout.data));
+    EXPECT_FALSE(key_exists());
+    ASSERT_EQ(unregistrations.size(), 1u);
+    EXPECT_EQ(unregistrations[0].first, layout.application);
+    EXPECT_TRUE(unregistrations[0].second) << "the application must still be there when it unregisters";
+}
+
+TEST_F(removal, unregisters_before_the_application_goes_whichever_record_comes_last)
+{
+    // The class registration moved before the application's file record (a log merged by an
+    // update can list them so): the walk meets the application first.
+    auto registration = std::find_if(records.begin(), records.end(),
+                                     [](const mw::log_record& r) { return r.kind == mw::class_registration; });
+    ASSERT_NE(registration, records.end());
+    const mw::log_record moved = *registration;
+    records.erase(registration);
+    records.insert(records.begin(), moved);
+
+    const removal_report report = remove_installation(records, settings());
+    ASSERT_EQ(unregistrations.size(), 1u);
+    EXPECT_TRUE(unregistrations[0].second);
+    EXPECT_TRUE(report.complete());
+    EXPECT_FALSE(fs::exists(layout.application));
+}
+
+TEST_F(removal, without_a_class_registration_record_the_application_is_not_run)
+{
+    std::erase_if(records, [](const mw::log_record& r) { return r.kind == mw::class_registration; });
+    const removal_report report = remove_installation(records, settings());
+    EXPECT_TRUE(unregistrations.empty());
+    EXPECT_TRUE(report.complete());
+}
+
+TEST_F(removal, a_failed_unregistration_is_reported_and_the_rest_is_removed)
+{
+    unregistration_result = false;
+    const removal_report report = remove_installation(records, settings());
+    EXPECT_TRUE(report.unregistration_failed);
+    EXPECT_FALSE(report.complete());
+    EXPECT_TRUE(report.not_removed.empty());
+    EXPECT_FALSE(fs::exists(layout.install));
+    EXPECT_FALSE(key_exists());
+}
+
+TEST_F(removal, changed_user_files_are_kept_and_unchanged_ones_removed)
+{
+    // A module and the sample written an hour after the installation ended, and a plain file
+    // too: only the user-editable files are kept.
+    auto write_later = [](const std::wstring& path) {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        ASSERT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data));
+        ULARGE_INTEGER t{{data.ftLastWriteTime.dwLowDateTime, data.ftLastWriteTime.dwHighDateTime}};
+        t.QuadPart += 3600ull * 10'000'000ull;
+        const FILETIME later{t.LowPart, t.HighPart};
+        const HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &later));
+        CloseHandle(file);
+    };
+    const std::wstring changed_module = layout.module(second_module);
+    const std::wstring changed_sample = layout.samples + L"\\Courtyard.cal";
+    const std::wstring changed_plain = layout.install + L"\\Readme.txt";
+    for (const auto& path : {changed_module, changed_sample, changed_plain})
+        write_later(path);
+
+    const removal_report report = remove_installation(records, settings());
+    EXPECT_TRUE(report.complete());
+    const std::set<std::wstring> kept(report.kept.begin(), report.kept.end());
+    EXPECT_EQ(kept, (std::set<std::wstring>{changed_module, changed_sample}));
+    EXPECT_TRUE(fs::exists(changed_module));
+    EXPECT_TRUE(fs::exists(changed_sample));
+    EXPECT_FALSE(fs::exists(layout.module(first_module)));
+    EXPECT_FALSE(fs::exists(changed_plain));
+    EXPECT_FALSE(fs::exists(layout.install));
+    // The kept files' folders stay, silently: they are not empty.
+    const std::vector<std::wstring> expected{
+        layout.root.path().wstring() + L"\\",
+        layout.root / L"Documents\\",
+        layout.samples + L"\\",
+        fmt::format(L"{} ({} bytes)", changed_sample, fs::file_size(changed_sample)),
+        layout.data + L"\\",
+        layout.data + L"\\Modules\\",
+        layout.data + L"\\Modules\\Tilewright\\",
+        fmt::format(L"{} ({} bytes)", changed_module, fs::file_size(changed_module)),
+    };
+    std::vector<std::wstring> sorted = expected;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(remaining(), sorted);
+}
+
+TEST_F(removal, a_file_in_use_is_reported_and_a_folder_with_the_users_files_stays_unreported)
+{
+    const std::wstring user_file = layout.install + L"\\Lang\\my notes.txt";
+    testing_support::write_bytes(user_file, "mine");
+    const std::wstring busy = layout.install + L"\\Readme.txt";
+    // Open without sharing deletion: the file cannot be deleted while this handle lives.
+    const HANDLE open = CreateFileW(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(open, INVALID_HANDLE_VALUE);
+    const removal_report report = remove_installation(records, settings());
+    CloseHandle(open);
+
+    EXPECT_EQ(report.not_removed, (std::vector<std::wstring>{busy}));
+    EXPECT_FALSE(report.unregistration_failed);
+    EXPECT_TRUE(fs::exists(user_file));
+    EXPECT_TRUE(fs::exists(busy));
+    EXPECT_FALSE(fs::exists(layout.application));
+    EXPECT_FALSE(fs::exists(layout.log_file));
+    EXPECT_FALSE(key_exists());
+}
+
+TEST_F(removal, the_log_goes_last_and_its_folder_with_it)
+{
+    // Removing the log is the last step; a log that cannot be removed is reported and keeps its
+    // folder.
+    const HANDLE open = CreateFileW(layout.log_file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(open, INVALID_HANDLE_VALUE);
+    const removal_report held = remove_installation(records, settings());
+    CloseHandle(open);
+    EXPECT_EQ(held.not_removed, (std::vector<std::wstring>{layout.log_file}));
+    EXPECT_TRUE(fs::exists(layout.install));
+
+    // Run again over the same records: everything else is already gone, which is no failure.
+    const removal_report again = remove_installation(records, settings());
+    EXPECT_TRUE(again.complete());
+    EXPECT_EQ(remaining(), (std::vector<std::wstring>{layout.root.path().wstring() + L"\\"}));
+}
+
+TEST(removal_of_the_uninstall_key, an_empty_key_name_removes_nothing_and_is_reported)
+{
+    // The name is appended to the system's Uninstall key: empty, it would stand for every
+    // program's entry.
+    const std::wstring other = L"MwUninstallOther-" + std::to_wstring(GetCurrentProcessId());
+    const setup::registry_key created =
+        setup::create_key(HKEY_LOCAL_MACHINE, std::wstring(setup::uninstall_key_path) + L"\\" + other);
+    removal_settings settings;
+    const removal_report report = remove_installation({{mw::uninstall_key, {}, {}, true, -1}}, settings);
+    EXPECT_EQ(report.not_removed, (std::vector<std::wstring>{uninstall_key_text(L"")}));
+    EXPECT_TRUE(setup::open_key(HKEY_LOCAL_MACHINE, std::wstring(setup::uninstall_key_path) + L"\\" + other));
+    const setup::registry_key uninstall = setup::open_key(HKEY_LOCAL_MACHINE, setup::uninstall_key_path);
+    RegDeleteTreeW(uninstall.get(), other.c_str());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The application's unregistration
+
+TEST(unregister_application, runs_the_application_with_the_unregister_switch_and_wants_minus_10)
+{
+    scratch_folder dir;
+    const std::wstring application = dir / L"Tilewright.exe";
+    ASSERT_TRUE(CopyFileW(testing_support::program_beside_tests(L"uninstaller_fixture_app.exe").c_str(),
+                          application.c_str(), FALSE));
+    const std::wstring marker = dir / L"runs.txt";
+    SetEnvironmentVariableW(L"MW_FIXTURE_LOG", marker.c_str());
+    struct exit_case {
+        const wchar_t* exit_code; // MW_FIXTURE_EXIT; null: the fixture's -10
+        bool unregistered;
+    };
+    for (const auto& c : {exit_case{nullptr, true}, exit_case{L"0", false}, exit_case{L"1", false}}) {
+        SetEnvironmentVariableW(L"MW_FIXTURE_EXIT", c.exit_code);
+        EXPECT_EQ(unregister_application(application), c.unregistered) << (c.exit_code ? "exit code set" : "-10");
+    }
+    SetEnvironmentVariableW(L"MW_FIXTURE_EXIT", nullptr);
+    EXPECT_FALSE(unregister_application(dir / L"Missing.exe"));
+    SetEnvironmentVariableW(L"MW_FIXTURE_LOG", nullptr);
+    EXPECT_EQ(testing_support::read_bytes(marker),
+              "/Unregister /Background\n/Unregister /Background\n/Unregister /Background\n");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Texts
+
+class uninstaller_texts : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        module = LoadLibraryExW(testing_support::program_beside_tests(L"Uninstall.exe").c_str(), nullptr,
+                                LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    }
+    static void TearDownTestSuite() { FreeLibrary(module); }
+    static inline HMODULE module = nullptr;
+};
+
+// The "{n}" fields of a text.
+std::set<std::wstring> fields(const std::wstring& text)
+{
+    std::set<std::wstring> result;
+    const std::wregex field(LR"(\{\d+\})");
+    for (auto it = std::wsregex_iterator(text.begin(), text.end(), field); it != std::wsregex_iterator(); ++it)
+        result.insert(it->str());
+    return result;
+}
+
+TEST_F(uninstaller_texts, every_text_exists_in_the_four_languages_with_the_same_fields)
+{
+    ASSERT_NE(module, nullptr);
+    const texts english(uninstaller::english, module);
+    for (std::uint32_t language : {uninstaller::french, uninstaller::german, uninstaller::spanish}) {
+        const texts other(language, module);
+        for (unsigned id = IDS_FIRST; id <= IDS_LAST; ++id) {
+            // Straight from the language's own table: no fallback hides a missing text.
+            const std::wstring_view own = setup::string_table_entry(module, language_langid(language), id);
+            EXPECT_FALSE(own.empty()) << "language " << language << " string " << id;
+            EXPECT_NE(std::wstring(own), english.get(id)) << "language " << language << " string " << id;
+            EXPECT_EQ(fields(std::wstring(own)), fields(english.get(id))) << "language " << language << " string " << id;
+            EXPECT_EQ(other.get(id), own);
+        }
+    }
+    for (unsigned id = IDS_FIRST; id <= IDS_LAST; ++id)
+        EXPECT_FALSE(english.get(id).empty()) << id;
+}
+
+TEST_F(uninstaller_texts, a_language_without_texts_reads_english)
+{
+    // Italian (4) and any other number stand for English.
+    for (std::uint32_t language : {4u, 24u, 0xFFFFFFFFu}) {
+        EXPECT_EQ(language_langid(language), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+        EXPECT_EQ(texts(language, module).get(IDS_CONFIRM), texts(uninstaller::english, module).get(IDS_CONFIRM));
+    }
+    EXPECT_EQ(texts(uninstaller::german, module).format(IDS_CAPTION, L"Tilewright"), L"Tilewright deinstallieren");
+}
+
+TEST(stored_language, is_the_setups_mw_language_value_within_the_four_languages)
+{
+    const std::wstring name = L"MwUninstallLanguage-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring path = std::wstring(setup::uninstall_key_path) + L"\\" + name;
+    struct value_case {
+        const char* name;
+        std::function<void(HKEY)> write;
+        std::uint32_t expected;
+    };
+    auto dword = [](DWORD v) { return [v](HKEY key) { setup::write_dword(key, L"MwLanguage", v); }; };
+    const value_case cases[] = {
+        {"French", dword(0), uninstaller::french},
+        {"English", dword(1), uninstaller::english},
+        {"German", dword(2), uninstaller::german},
+        {"Spanish", dword(3), uninstaller::spanish},
+        {"Italian: no texts", dword(11), uninstaller::english},
+        {"a string", [](HKEY key) { setup::write_string(key, L"MwLanguage", L"2"); }, uninstaller::english},
+        {"8 bytes", [](HKEY key) { const std::uint64_t v = 2; setup::write_binary(key, L"MwLanguage", &v, 8); },
+         uninstaller::english},
+        {"no value", [](HKEY) {}, uninstaller::english},
+    };
+    for (const auto& c : cases) {
+        {
+            const setup::registry_key key = setup::create_key(HKEY_LOCAL_MACHINE, path);
+            c.write(key.get());
+        }
+        EXPECT_EQ(stored_language(name), c.expected) << c.name;
+        RegDeleteTreeW(setup::open_key(HKEY_LOCAL_MACHINE, setup::uninstall_key_path).get(), name.c_str());
+    }
+    EXPECT_EQ(stored_language(name), uninstaller::english) << "no entry";
+}
+
+// ---------------------------------------------------------------------------------------------
+// The closing report
+
+TEST_F(uninstaller_texts, the_report_lists_what_remains_and_what_was_kept)
+{
+    const texts english(uninstaller::english, module);
+    EXPECT_EQ(report_text(english, L"Tilewright", {}), L"Tilewright has been removed from this computer.");
+
+    removal_report report;
+    report.unregistration_failed = true;
+    report.not_removed = {L"C:\\A\\a.txt", L"C:\\A"};
+    report.kept = {L"C:\\Data\\Grid.lbm"};
+    EXPECT_EQ(report_text(english, L"Tilewright", report),
+              L"Tilewright has been removed from this computer, except for these items, which could not be "
+              L"removed:\nthe file types registered by Tilewright\nC:\\A\\a.txt\nC:\\A\n\n"
+              L"These files were changed after the installation and have been kept:\nC:\\Data\\Grid.lbm");
+
+    removal_report kept_only;
+    kept_only.kept = {L"C:\\Data\\Grid.lbm"};
+    EXPECT_EQ(report_text(english, L"Tilewright", kept_only),
+              L"Tilewright has been removed from this computer.\n\n"
+              L"These files were changed after the installation and have been kept:\nC:\\Data\\Grid.lbm");
+}
+
+TEST_F(uninstaller_texts, a_long_list_ends_with_how_many_more)
+{
+    removal_report report;
+    for (int i = 0; i < 17; ++i)
+        report.not_removed.push_back(fmt::format(L"C:\\file{}", i));
+    const std::wstring text = report_text(texts(uninstaller::french, module), L"Tilewright", report);
+    EXPECT_NE(text.find(L"\nC:\\file14\n… et 2 autres"), std::wstring::npos) << fs::path(text);
+    EXPECT_EQ(text.find(L"C:\\file15"), std::wstring::npos);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The copy's arguments, the names and the checks
+
+TEST(finish_arguments, only_the_complete_finish_command_is_taken)
+{
+    const auto parsed = parse_finish_arguments({L"/finish", L"C:\\P\\Uninstall.exe", L"124", L"4660"});
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->original, L"C:\\P\\Uninstall.exe");
+    EXPECT_EQ(parsed->parent, reinterpret_cast<HANDLE>(124));
+    EXPECT_EQ(parsed->ready, reinterpret_cast<HANDLE>(4660));
+
+    const std::vector<std::vector<std::wstring>> refused{
+        {},
+        {L"/finish"},
+        {L"/finish", L"C:\\P\\Uninstall.exe", L"124"},
+        {L"/finish", L"C:\\P\\Uninstall.exe", L"124", L"4660", L"more"},
+        {L"/FINISHED", L"C:\\P\\Uninstall.exe", L"124", L"4660"},
+        {L"/finish", L"", L"124", L"4660"},
+        {L"/finish", L"C:\\P\\Uninstall.exe", L"0", L"4660"},
+        {L"/finish", L"C:\\P\\Uninstall.exe", L"12a", L"4660"},
+        {L"/finish", L"C:\\P\\Uninstall.exe", L"124", L"-3"},
+    };
+    for (const auto& arguments : refused)
+        EXPECT_FALSE(parse_finish_arguments(arguments)) << fmt::format(L"{}", fmt::join(arguments, L" "));
+}
+
+TEST(kernel_object_names, are_those_the_setup_and_the_application_use)
+{
+    EXPECT_EQ(setup_mutex_name(L"Tilewright"), L"Tilewright.{5ead623c-dfcd-474d-8e3c-e6978cac039e}");
+    EXPECT_EQ(mw::instance_semaphore_name(L"Tilewright"), L"Tilewright.{a3526b56-ca7c-4e16-8a26-da7758a378fd}");
+}
+
+TEST(checks, a_setup_holding_the_mutex_and_a_running_application_are_seen)
+{
+    const std::wstring id = L"MwUninstallCheck-" + std::to_wstring(GetCurrentProcessId());
+    {
+        setup_lock lock(id);
+        EXPECT_TRUE(lock.take(0));
+        EXPECT_TRUE(lock.owned());
+    }
+    // Held by another thread (a mutex is owned by a thread), as another process would.
+    HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread holder([&] {
+        setup_lock other(id);
+        other.take(0);
+        SetEvent(taken);
+        WaitForSingleObject(done, INFINITE);
+    });
+    WaitForSingleObject(taken, INFINITE);
+    {
+        setup_lock lock(id);
+        EXPECT_FALSE(lock.take(0));
+        EXPECT_FALSE(lock.owned());
+        SetEvent(done);
+        holder.join();
+        EXPECT_TRUE(lock.take(1000)) << "released when the holder went";
+    }
+    CloseHandle(taken);
+    CloseHandle(done);
+
+    EXPECT_FALSE(application_running(id));
+    {
+        mw::instance_semaphore application(mw::instance_semaphore_name(id));
+        EXPECT_TRUE(application_running(id));
+        EXPECT_TRUE(application_running(id)) << "counting leaves the count as it was";
+    }
+    EXPECT_FALSE(application_running(id));
+}
+
+} // namespace

@@ -451,11 +451,7 @@ TEST(file_crc32, matches_zlib_on_known_values)
     EXPECT_THROW(setup::file_crc32(dir / L"missing.txt"), std::system_error);
 }
 
-bool running_under_wine()
-{
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
+using testing_support::running_under_wine;
 TEST(grant_users_access, succeeds_on_files_and_folders_and_reports_missing_ones)
 {
     scratch_folder dir;

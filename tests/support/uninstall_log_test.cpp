@@ -22,11 +22,7 @@ using testing_support::write_bytes;
 
 const mw::log_identity identity{L"Tilewright 1.22a", L"Tilewright"};
 
-bool running_under_wine()
-{
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
+using testing_support::running_under_wine;
 std::vector<std::wstring> lines_of(const std::wstring& text)
 {
     std::vector<std::wstring> lines;

@@ -8,12 +8,13 @@ function(mw_native_path out path)
   endif()
 endfunction()
 
-# A GoogleTest program whose cases ctest runs one by one under the emulator.
+# A GoogleTest program whose cases ctest runs one by one under the emulator. PROPERTIES are
+# test properties for every case (for example RESOURCE_LOCK for cases that share machine state).
 include(GoogleTest)
 function(mw_add_test name)
-  cmake_parse_arguments(arg "" "" "SOURCES;LIBRARIES" ${ARGN})
+  cmake_parse_arguments(arg "" "" "SOURCES;LIBRARIES;PROPERTIES" ${ARGN})
   add_executable(${name} ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE ${arg_LIBRARIES} GTest::gtest GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin PROPERTIES TIMEOUT 120)
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin PROPERTIES TIMEOUT 120 ${arg_PROPERTIES})
 endfunction()

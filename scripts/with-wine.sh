@@ -10,6 +10,9 @@ export MW_BUILD_DIR=$build
 export WINEPREFIX=$build/wine/prefix WINEARCH=win32 WINEDEBUG=-all HOME=$build/wine/home
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+# A server that a build step started (the payload packer runs under Wine) may still be
+# running; a second "wineserver -p" would then fail. Let it end first.
+wineserver -w
 wineserver -p
 # Warm-up: Wine's service processes start now, not inside the first test (they would keep
 # that test's output pipe open).

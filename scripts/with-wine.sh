@@ -15,8 +15,10 @@ trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 wineserver -w
 wineserver -p
 # Warm-up: Wine's service processes start now, not inside the first test (they would keep
-# that test's output pipe open).
+# that test's output pipe open). rundll32 without arguments also starts the desktop process
+# and the COM service, which the first test showing a window or using COM would start.
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+wine rundll32.exe </dev/null >/dev/null 2>&1 || true
 case "$1" in
   *.exe) "$here/wine-run.sh" "$@" ;;
   *) "$@" ;;

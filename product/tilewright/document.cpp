@@ -27,6 +27,11 @@ std::wstring csidl_folder(int csidl)
     return buffer;
 }
 
+bool less_ignoring_case(const std::wstring& a, const std::wstring& b)
+{
+    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_LESS_THAN;
+}
+
 // The names of the files in `folder` that end in `extension`, sorted without regard to case.
 std::vector<std::wstring> files_in(const std::wstring& folder, const wchar_t* extension)
 {
@@ -40,9 +45,7 @@ std::vector<std::wstring> files_in(const std::wstring& folder, const wchar_t* ex
             names.push_back(data.cFileName);
     } while (FindNextFileW(find, &data));
     FindClose(find);
-    std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) {
-        return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_LESS_THAN;
-    });
+    std::sort(names.begin(), names.end(), less_ignoring_case);
     return names;
 }
 
@@ -136,10 +139,9 @@ std::wstring describe(const std::system_error& error)
     return text;
 }
 
-std::wstring first_sample()
+std::wstring first_sample_in(const std::vector<std::wstring>& desktops)
 {
-    for (int csidl : {CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY}) {
-        const std::wstring desktop = csidl_folder(csidl);
+    for (const std::wstring& desktop : desktops) {
         if (desktop.empty())
             continue;
         std::vector<std::wstring> folders;
@@ -152,7 +154,7 @@ std::wstring first_sample()
                 folders.push_back(data.cFileName);
         } while (FindNextFileW(find, &data));
         FindClose(find);
-        std::sort(folders.begin(), folders.end());
+        std::sort(folders.begin(), folders.end(), less_ignoring_case);
         for (const std::wstring& folder : folders) {
             const std::wstring full = desktop + L"\\" + folder;
             const auto samples = files_in(full, L".cal");
@@ -161,6 +163,11 @@ std::wstring first_sample()
         }
     }
     return {};
+}
+
+std::wstring first_sample()
+{
+    return first_sample_in({csidl_folder(CSIDL_COMMON_DESKTOPDIRECTORY), csidl_folder(CSIDL_DESKTOPDIRECTORY)});
 }
 
 } // namespace tilewright

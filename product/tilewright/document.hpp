@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace tilewright {
 
@@ -47,9 +48,13 @@ document load_document(const std::wstring& path, const content_folders& folders,
 std::wstring describe(const parse_error& error, const texts& strings);
 std::wstring describe(const std::system_error& error);
 
-// The first sample layout in alphabetical order: a folder on the all-users or the user's
-// desktop whose name contains "Tilewright" and holds .cal files (the setup puts the samples
-// there, under a name in the user's language). Empty when there is none.
+// The first sample layout: in the first of `desktops` that has a folder whose name contains
+// "Tilewright" and holds .cal files (the setup puts the samples in such a folder, named in
+// the user's language), the first such folder's first .cal file, both in alphabetical order
+// without regard to case. Empty when there is none.
+std::wstring first_sample_in(const std::vector<std::wstring>& desktops);
+
+// first_sample_in the all-users desktop, then the user's desktop.
 std::wstring first_sample();
 
 } // namespace tilewright

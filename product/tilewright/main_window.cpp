@@ -27,6 +27,15 @@ std::wstring file_name(const std::wstring& path)
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
+// A texture's or module's file name as a person reads it: "Marble_Black" is "Marble Black".
+std::wstring display_name(std::wstring name)
+{
+    for (wchar_t& c : name)
+        if (c == L'_')
+            c = L' ';
+    return name;
+}
+
 std::wstring metres(int millimetres)
 {
     return fmt::format(L"{:.2f}", millimetres / 1000.0);
@@ -234,7 +243,7 @@ void main_window::paint_legend(HDC dc, const RECT& box)
         const auto found = document_->set.modules.find(a.module);
         const std::wstring module_name = found != document_->set.modules.end() && !found->second.name.empty()
                                              ? found->second.name
-                                             : a.module;
+                                             : display_name(a.module);
         y += text_line(dc, bold_font_, ink, x, y, width, strings_.format(IDS_AREA, i + 1, module_name)) + 4;
         if (found == document_->set.modules.end()) {
             const auto problem = document_->module_problems.find(a.module);
@@ -255,7 +264,8 @@ void main_window::paint_legend(HDC dc, const RECT& box)
             } else {
                 const auto texture = document_->set.textures.find(texture_name->second);
                 missing = texture == document_->set.textures.end();
-                label = missing ? strings_.format(IDS_TEXTURE_MISSING, texture_name->second) : texture_name->second;
+                label = missing ? strings_.format(IDS_TEXTURE_MISSING, display_name(texture_name->second))
+                                : display_name(texture_name->second);
                 if (!missing)
                     blit(dc, x, y, swatch_of(texture->second));
             }

@@ -1,3 +1,4 @@
+#include "product/tilewright/document.hpp"
 #include "product/tilewright/layout.hpp"
 
 #include "tests/product/product_support.hpp"
@@ -245,6 +246,26 @@ TEST(visible_tiles, leaves_out_tiles_under_later_areas_and_counts_partly_hidden_
     const auto hidden = count_tiles(visible_tiles(doc, 0, big));
     EXPECT_EQ(hidden.at(L'a').whole, 4);
     EXPECT_EQ(hidden.at(L'a').cut, 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST(first_sample_in, takes_the_first_layout_of_the_first_tilewright_folder)
+{
+    testing_support::scratch_folder public_desktop, user_desktop;
+    testing_support::write_bytes(public_desktop.path() / L"Plans" / L"Aaa.cal", "x");                 // not ours
+    testing_support::write_bytes(public_desktop.path() / L"Old Tilewright" / L"readme.txt", "x");     // first, but no layout
+    testing_support::write_bytes(public_desktop.path() / L"Tilewright Examples" / L"zeta.cal", "x");
+    testing_support::write_bytes(public_desktop.path() / L"Tilewright Examples" / L"Beta.cal", "x");
+    testing_support::write_bytes(public_desktop.path() / L"Tilewright Examples" / L"alpha.cal", "x");
+    testing_support::write_bytes(user_desktop.path() / L"Exemples Tilewright" / L"Aaa.cal", "x");
+    EXPECT_EQ(tilewright::first_sample_in({public_desktop.path().wstring(), user_desktop.path().wstring()}),
+              (public_desktop.path() / L"Tilewright Examples" / L"alpha.cal").wstring());
+    EXPECT_EQ(tilewright::first_sample_in({L"", user_desktop.path().wstring()}),
+              (user_desktop.path() / L"Exemples Tilewright" / L"Aaa.cal").wstring());
+    EXPECT_EQ(tilewright::first_sample_in({(public_desktop.path() / L"Plans").wstring()}), L"");
 }
 
 } // namespace

@@ -112,6 +112,11 @@ document load_document(const std::wstring& path, const content_folders& folders,
             }
         }
     }
+    for (std::size_t i = 0; i < d.doc.areas.size(); ++i) {
+        const auto found = d.set.modules.find(d.doc.areas[i].module);
+        d.counts.push_back(found == d.set.modules.end() ? std::map<wchar_t, tile_count>{}
+                                                        : count_tiles(visible_tiles(d.doc, i, found->second)));
+    }
     return d;
 }
 

@@ -37,6 +37,8 @@ struct document {
     drawing_set set;
     std::map<std::wstring, std::wstring> module_problems; // module name -> why it cannot be used
     std::set<std::wstring> missing_textures;
+    // Per area, the tiles each slot needs (empty for an area whose module is missing).
+    std::vector<std::map<wchar_t, tile_count>> counts;
 };
 
 // Reads the layout at `path` and the modules and textures it names. A layout that cannot be

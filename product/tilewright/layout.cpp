@@ -7,7 +7,8 @@
 namespace tilewright {
 namespace {
 
-constexpr int max_cells = 1000;
+constexpr int max_cells = 500;
+constexpr std::size_t max_areas = 64;
 
 std::wstring widen(std::string_view text, int line)
 {
@@ -243,6 +244,8 @@ layout parse_layout(std::string_view text)
         } else if (key == L"area") {
             if (!seen_size)
                 throw parse_error(format_error::order, s.line, key);
+            if (doc.areas.size() == max_areas)
+                throw parse_error(format_error::too_many, s.line, key, static_cast<int>(max_areas));
             r.need(5);
             area a;
             a.x = r.number(1, 0, max_cells);

@@ -14,7 +14,7 @@
 //     area 0 0 24 16 Running_Bond     (column, row, width, height, module name)
 //     slot a Marble_Black             (texture of the area's slot a)
 //
-// Later areas are laid over earlier ones. A module:
+// Later areas are laid over earlier ones. A layout has at most 500 by 500 cells and 64 areas. A module:
 //
 //     tilewright-module 1
 //     name Herringbone
@@ -46,6 +46,7 @@ enum class format_error {
     empty,        // no area, or no tile
     coverage,     // the module's tiles leave a cell empty or cover it twice (column, row)
     encoding,     // not UTF-8 text
+    too_many,     // more statements of a kind than a file may hold (token; column: the limit)
 };
 
 class parse_error : public std::runtime_error {

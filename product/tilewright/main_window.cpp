@@ -253,7 +253,7 @@ void main_window::paint_legend(HDC dc, const RECT& box)
                  8;
             continue;
         }
-        for (const auto& [slot, count] : count_tiles(visible_tiles(doc, i, found->second))) {
+        for (const auto& [slot, count] : document_->counts[i]) {
             total += count.whole + count.cut;
             total_cut += count.cut;
             const auto texture_name = a.slots.find(slot);

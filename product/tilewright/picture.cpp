@@ -77,7 +77,7 @@ picture decode_picture(const std::wstring& path)
                                 WICBitmapPaletteTypeCustom));
     UINT width = 0, height = 0;
     check(converter->GetSize(&width, &height));
-    if (width == 0 || height == 0 || width > 8192 || height > 8192)
+    if (width == 0 || height == 0 || width > 4096 || height > 4096)
         throw std::system_error(static_cast<int>(WINCODEC_ERR_IMAGESIZEOUTOFRANGE), std::system_category(), "WIC");
     picture out(static_cast<int>(width), static_cast<int>(height));
     check(converter->CopyPixels(nullptr, width * 4, static_cast<UINT>(out.pixels.size() * 4),

@@ -23,8 +23,9 @@ struct picture {
     std::uint32_t& at(int x, int y) { return pixels[std::size_t(y) * width + x]; }
 };
 
-// Decodes an image file (JPEG, PNG, BMP, ... whatever WIC decodes) into a picture. COM must
-// be initialised on the calling thread. Throws std::system_error with the HRESULT.
+// Decodes an image file (JPEG, PNG, BMP, ... whatever WIC decodes) of at most 4096 by 4096
+// pixels into a picture. COM must be initialised on the calling thread. Throws
+// std::system_error with the HRESULT.
 picture decode_picture(const std::wstring& path);
 
 // Everything a layout is drawn with. A missing module leaves its area bare (grout colour);

@@ -55,6 +55,7 @@
 #define IDS_ERR_EMPTY 169
 #define IDS_ERR_COVERAGE 170
 #define IDS_ERR_ENCODING 171
+#define IDS_ERR_TOO_MANY 172
 
 /* File types */
 #define IDS_LAYOUT_TYPE 180

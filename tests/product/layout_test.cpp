@@ -72,7 +72,7 @@ TEST(parse_layout, reports_the_fault_and_its_line)
         {"tilewright-layout 1\nsize 10 8 2\n", format_error::extra, 2, L"2"},
         {"tilewright-layout 1\nsize 10 -8\n", format_error::value, 2, L"-8"},
         {"tilewright-layout 1\nsize 0 8\n", format_error::value, 2, L"0"},
-        {"tilewright-layout 1\nsize 1001 8\n", format_error::value, 2, L"1001"},
+        {"tilewright-layout 1\nsize 501 8\n", format_error::value, 2, L"501"},
         {"tilewright-layout 1\nsize 99999999999 8\n", format_error::value, 2, L"99999999999"},
         {"tilewright-layout 1\nsize 10 8\nsize 10 8\n", format_error::duplicate, 3, L"size"},
         {"tilewright-layout 1\ntitle\n", format_error::missing, 2, L"title"},
@@ -101,6 +101,22 @@ TEST(parse_layout, reports_the_fault_and_its_line)
             EXPECT_EQ(e.line(), c.line) << c.text;
             EXPECT_EQ(e.token(), c.token) << c.text;
         }
+    }
+}
+
+TEST(parse_layout, holds_at_most_64_areas)
+{
+    std::string text = "tilewright-layout 1\nsize 500 500\n";
+    for (int i = 0; i < 64; ++i)
+        text += "area 0 0 500 500 Grid\n";
+    EXPECT_EQ(parse_layout(text).areas.size(), 64u);
+    try {
+        parse_layout(text + "area 0 0 1 1 Grid\n");
+        ADD_FAILURE() << "a 65th area was accepted";
+    } catch (const parse_error& e) {
+        EXPECT_EQ(e.code(), format_error::too_many);
+        EXPECT_EQ(e.line(), 67);
+        EXPECT_EQ(e.column(), 64);
     }
 }
 

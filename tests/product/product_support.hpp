@@ -203,18 +203,51 @@ inline std::wstring export_key(HKEY root, const std::wstring& path)
     return out;
 }
 
-// The keys the product's registration touches, exported.
-inline std::wstring export_registration()
+// Named values of a key, exported as export_key does; "(missing)" for each that is not there.
+inline std::wstring export_values(HKEY root, const std::wstring& path, std::initializer_list<const wchar_t*> names)
 {
-    return export_key(HKEY_LOCAL_MACHINE, L"Software\\Marrowind Works") + export_key(HKEY_CLASSES_ROOT, L".cal") +
-           export_key(HKEY_CLASSES_ROOT, L"Tilewright.Layout");
+    std::wstring out;
+    for (const wchar_t* name : names) {
+        BYTE data[4096];
+        DWORD type = 0, size = sizeof data;
+        out += path + L" \"" + name + L"\" ";
+        if (RegGetValueW(root, path.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &type, data, &size) != ERROR_SUCCESS) {
+            out += L"(missing)\n";
+            continue;
+        }
+        out += std::to_wstring(type) + L":";
+        for (DWORD b = 0; b < size; ++b) {
+            wchar_t hex[4];
+            swprintf(hex, 4, L"%02x", data[b]);
+            out += hex;
+        }
+        out += L"\n";
+    }
+    return out;
 }
 
-// Removes those keys entirely.
+// The product's names in the registry (and the value that the tests give another product),
+// exported. Other values of the maker's key belong to others (other tests use it at the same
+// time), so only these are compared.
+inline std::wstring export_registration()
+{
+    return export_values(HKEY_LOCAL_MACHINE, L"Software\\Marrowind Works", {L"Tilewright Path", L"Other Path"}) +
+           export_key(HKEY_LOCAL_MACHINE, L"Software\\Marrowind Works\\Tilewright") +
+           export_key(HKEY_CLASSES_ROOT, L".cal") + export_key(HKEY_CLASSES_ROOT, L"Tilewright.Layout");
+}
+
+// Removes them, and the maker's key when nothing else is left in it.
 inline void clear_registration()
 {
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Marrowind Works");
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Marrowind Works");
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Marrowind Works", 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        RegDeleteValueW(key, L"Tilewright Path");
+        RegDeleteValueW(key, L"Other Path");
+        RegDeleteTreeW(key, L"Tilewright");
+        RegDeleteKeyW(key, L"Tilewright");
+        RegCloseKey(key);
+    }
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Marrowind Works"); // fails while not empty
     RegDeleteTreeW(HKEY_CLASSES_ROOT, L".cal");
     RegDeleteKeyW(HKEY_CLASSES_ROOT, L".cal");
     RegDeleteTreeW(HKEY_CLASSES_ROOT, L"Tilewright.Layout");

@@ -8,8 +8,8 @@ function(mw_native_path out path)
   endif()
 endfunction()
 
-# A GoogleTest program whose cases ctest runs one by one under the emulator. Tests that use the
-# product's own kernel object and registry names take RESOURCE_LOCK tilewright_names.
+# A GoogleTest program whose cases ctest runs one by one under the emulator. PROPERTIES are
+# test properties for every case (for example RESOURCE_LOCK for cases that share machine state).
 include(GoogleTest)
 function(mw_add_test name)
   cmake_parse_arguments(arg "" "" "SOURCES;LIBRARIES;PROPERTIES" ${ARGN})

@@ -28,7 +28,8 @@ run: build
 	@bash scripts/run-setup.sh $(BUILD)
 
 bench: build
-	@bash scripts/with-wine.sh $(BUILD) $(BUILD)/bin/bench_extract.exe
+	@bash scripts/with-wine.sh $(BUILD) $(BUILD)/bin/bench_extract.exe 9
+	@bash scripts/with-wine.sh $(BUILD) $(BUILD)/bin/bench_extract.exe 9 Z:$(abspath $(BUILD))/resources/payload.bz2
 
 clean:
 	rm -rf $(BUILD)

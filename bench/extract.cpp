@@ -5,7 +5,7 @@
 //   (b) the test pass (test_payload),
 //   (c) the extraction (extract_payload) into a temporary folder, with CRC read-back,
 // the ratio (b + c) / a, and the peak working set.
-//   bench_extract [RUNS]
+//   bench_extract [RUNS [PAYLOAD]]   PAYLOAD: a packed archive to measure instead (the product's)
 
 #include "engine/payload.hpp"
 #include "support/memstream.hpp"
@@ -106,11 +106,18 @@ double minimum(const std::vector<double>& v) { return *std::min_element(v.begin(
 int wmain(int argc, wchar_t** argv)
 {
     const int runs = argc > 1 ? std::max(1, _wtoi(argv[1])) : 9;
-    const auto items = product_shaped_items();
-    const std::string archive = setup::build_archive(items);
-    const std::string compressed = setup::bzip2_compress(archive, 9);
-    std::printf("archive: %zu entries, %zu bytes decompressed, %zu compressed\n", items.size(), archive.size(),
-                compressed.size());
+    std::string compressed;
+    if (argc > 2) {
+        std::ifstream in(fs::path(argv[2]), std::ios::binary);
+        compressed.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        std::printf("archive: %ls, %zu bytes compressed\n", argv[2], compressed.size());
+    } else {
+        const auto items = product_shaped_items();
+        const std::string archive = setup::build_archive(items);
+        compressed = setup::bzip2_compress(archive, 9);
+        std::printf("archive: %zu entries, %zu bytes decompressed, %zu compressed\n", items.size(), archive.size(),
+                    compressed.size());
+    }
 
     std::vector<double> decompress, test, extract;
     bool all_ok = true;

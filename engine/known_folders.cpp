@@ -1,5 +1,9 @@
 #include "engine/known_folders.hpp"
 
+#include "app/message_box.hpp"
+#include "app/strings.hpp"
+#include "pages/product.hpp"
+
 #include <knownfolders.h>
 
 #include <memory>
@@ -67,6 +71,16 @@ HRESULT lookup_known_folder(REFKNOWNFOLDERID id, std::wstring& path) noexcept
         return E_OUTOFMEMORY;
     }
     return S_OK;
+}
+
+void show_known_folder_error(HRESULT error)
+{
+    show_message(error_text(static_cast<std::uint32_t>(error)), setup_title(product_title), MB_ICONWARNING);
+}
+
+std::wstring known_folder(int number)
+{
+    return known_folder(number, known_folder_services{});
 }
 
 std::wstring known_folder(int number, const known_folder_services& services)

@@ -15,10 +15,15 @@ fi
 export WINEARCH=win32 WINEDEBUG=-all HOME=$build/wine/home
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+# A server that a build step started (the payload packer runs under Wine) may still be
+# running; a second "wineserver -p" would then fail. Let it end first.
+wineserver -w
 wineserver -p
 # Warm-up: Wine's service processes start now, not inside the first test (they would keep
-# that test's output pipe open).
+# that test's output pipe open). rundll32 without arguments also starts the desktop process
+# and the COM service, which the first test showing a window or using COM would start.
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+wine rundll32.exe </dev/null >/dev/null 2>&1 || true
 # The desktop process (explorer.exe /desktop) is started by the first program that makes a
 # window, COM's apartment window included, and it keeps that program's output pipe open until
 # the desktop closes, 3 s after the last window program has ended; ctest then waits for it.

@@ -32,6 +32,13 @@ private:
     std::filesystem::path path_;
 };
 
+// Whether the tests run under Wine (its ntdll exports wine_get_version): some Win32 behaviour
+// is missing there, and the tests of it skip.
+inline bool running_under_wine()
+{
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 inline std::string read_bytes(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -1,6 +1,8 @@
 /* Resource ids of the uninstall program. */
 #pragma once
 
+#define IDI_UNINSTALL 1
+
 #define IDS_CAPTION 100
 #define IDS_SETUP_RUNNING 101
 #define IDS_APPLICATION_RUNNING 102

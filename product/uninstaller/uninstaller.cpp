@@ -2,8 +2,8 @@
 
 #include "product/uninstaller/handover.hpp"
 #include "product/uninstaller/uninstall_ids.h"
+#include "app/app_context.hpp"
 #include "pages/product.hpp"
-#include "pages/version_info.hpp"
 #include "support/sync_objects.hpp"
 #include "support/uninstall_log.hpp"
 
@@ -22,12 +22,10 @@ namespace fs = std::filesystem;
 
 // How long the copy waits for the installed program to end.
 constexpr DWORD parent_exit_timeout_ms = 60000;
-// How long the copy waits for the setup mutex that the installed program held until it ended.
-constexpr DWORD lock_timeout_ms = 5000;
 
 // What every step of one run shares.
 struct session {
-    std::wstring application_id = own_application_id();
+    std::wstring application_id = setup::application_id();
     std::wstring product{setup::product_name};
     texts strings{stored_language(setup::product_key_name())};
     std::wstring caption = strings.format(IDS_CAPTION, product);
@@ -40,9 +38,9 @@ struct session {
 
 // Waits, with the user's leave, until no setup and no process of the application runs; the
 // setup mutex is then owned. False when the user cancels.
-bool wait_until_alone(const session& s, setup_lock& lock, DWORD lock_timeout)
+bool wait_until_alone(const session& s, setup::setup_mutex& lock)
 {
-    while (!lock.take(lock_timeout))
+    while (!lock.take())
         if (s.ask(s.strings.format(IDS_SETUP_RUNNING, s.product), MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY)
             return false;
     while (application_running(s.application_id))
@@ -86,7 +84,7 @@ std::optional<FILETIME> last_write(const std::wstring& path)
 }
 
 // Removes what the log records and reports it.
-int remove_and_report(const session& s, setup_lock& lock, const mw::uninstall_log& log, const std::wstring& log_file)
+int remove_and_report(const session& s, setup::setup_mutex& lock, const mw::uninstall_log& log, const std::wstring& log_file)
 {
     removal_settings settings;
     settings.log_file = log_file;
@@ -96,7 +94,7 @@ int remove_and_report(const session& s, setup_lock& lock, const mw::uninstall_lo
         // As for its registration by the setup, the application may need the setup mutex.
         lock.release();
         const bool unregistered = unregister_application(application);
-        lock.take(0);
+        lock.take();
         return unregistered;
     };
     const removal_report report = remove_installation(log.previous, settings);
@@ -108,8 +106,8 @@ int remove_and_report(const session& s, setup_lock& lock, const mw::uninstall_lo
 // The installed program, started by the user.
 int start(const session& s)
 {
-    setup_lock lock(s.application_id);
-    if (!wait_until_alone(s, lock, 0))
+    setup::setup_mutex lock(s.application_id);
+    if (!wait_until_alone(s, lock))
         return nothing_done;
     const std::wstring program = own_path();
     const std::wstring log_file = log_beside(program);
@@ -136,8 +134,9 @@ int finish(const session& s, const finish_arguments& arguments)
     }
     WaitForSingleObject(parent.get(), parent_exit_timeout_ms);
     leave_installation_folders();
-    setup_lock lock(s.application_id);
-    if (!wait_until_alone(s, lock, lock_timeout_ms))
+    // The installed program has ended and released the setup mutex.
+    setup::setup_mutex lock(s.application_id);
+    if (!wait_until_alone(s, lock))
         return nothing_done;
     const std::wstring log_file = log_beside(arguments.original);
     mw::uninstall_log log;
@@ -179,11 +178,6 @@ void append_items(std::wstring& text, const texts& strings, const std::vector<st
 
 } // namespace
 
-std::wstring setup_mutex_name(const std::wstring& application_id)
-{
-    return application_id + L".{5ead623c-dfcd-474d-8e3c-e6978cac039e}";
-}
-
 std::wstring own_path()
 {
     std::wstring path(MAX_PATH, L'\0');
@@ -197,37 +191,6 @@ std::wstring own_path()
         }
         path.resize(path.size() * 2);
     }
-}
-
-std::wstring own_application_id()
-{
-    const setup::version_info& own = setup::version_info::load_own();
-    if (std::wstring id = own.get_string(L"ApplicationId"); !id.empty())
-        return id;
-    if (std::wstring name = own.product_name(); !name.empty())
-        return name;
-    return fs::path(own_path()).stem().wstring();
-}
-
-setup_lock::setup_lock(const std::wstring& application_id)
-    : mutex_(mw::global_sync_object(mw::sync_object_kind::mutex, setup_mutex_name(application_id)))
-{
-}
-
-bool setup_lock::take(DWORD timeout) noexcept
-{
-    if (owned_ || !mutex_)
-        return true;
-    const DWORD result = WaitForSingleObject(mutex_.get(), timeout);
-    owned_ = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
-    return owned_;
-}
-
-void setup_lock::release() noexcept
-{
-    if (owned_)
-        ReleaseMutex(mutex_.get());
-    owned_ = false;
 }
 
 bool application_running(const std::wstring& application_id) noexcept

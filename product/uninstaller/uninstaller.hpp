@@ -4,7 +4,6 @@
 
 #include "product/uninstaller/removal.hpp"
 #include "product/uninstaller/texts.hpp"
-#include "support/unique_handle.hpp"
 
 #include <windows.h>
 
@@ -25,36 +24,8 @@ enum exit_code : int {
     failed = 3,       // an unexpected error stopped the program
 };
 
-// The name of the setup mutex of an application family, without "Global\\".
-std::wstring setup_mutex_name(const std::wstring& application_id);
-
-// This program's ApplicationId: the "ApplicationId" of its version block, else its
-// "ProductName", else its file name without folder and extension.
-std::wstring own_application_id();
-
 // The full path of this program.
 std::wstring own_path();
-
-// The setup mutex of an application family, taken while the program works so that no setup
-// starts meanwhile, and released at the latest when the object goes. Not copyable.
-class setup_lock {
-public:
-    explicit setup_lock(const std::wstring& application_id);
-    ~setup_lock() { release(); }
-    setup_lock(const setup_lock&) = delete;
-    setup_lock& operator=(const setup_lock&) = delete;
-
-    // Takes the mutex, waiting up to `timeout` ms; a mutex abandoned by its holder counts as
-    // taken. True when this object owns it (also when the mutex could not be made at all:
-    // there is then nothing to wait for).
-    bool take(DWORD timeout) noexcept;
-    void release() noexcept;
-    bool owned() const noexcept { return owned_; }
-
-private:
-    mw::unique_handle mutex_;
-    bool owned_ = false;
-};
 
 // Whether a process of the application family runs: the number of units in the family's
 // instance semaphore, counted as the setup counts (add one, take it back, the count before).

@@ -1,5 +1,10 @@
+#include "app/message_box.hpp"
+#include "app/strings.hpp"
 #include "engine/known_folders.hpp"
+#include "pages/product.hpp"
 #include "support/paths.hpp"
+
+#include "tests/message_box_driver.hpp"
 
 #include <gtest/gtest.h>
 
@@ -156,6 +161,21 @@ TEST(known_folder, never_throws)
     EXPECT_NO_THROW(got = known_folder(1, services));
     EXPECT_EQ(got, L"");
     EXPECT_EQ(reports, 2);
+}
+
+// The warning the user sees for a failed lookup: the error's text under the setup's title.
+TEST(known_folder, error_box_names_the_setup_and_the_error)
+{
+    const std::wstring caption = setup::setup_title(setup::product_title);
+    const std::wstring installer = setup::load_string(1000);
+    ASSERT_FALSE(installer.empty());
+    EXPECT_EQ(caption, installer + L" \u2013 " + std::wstring(setup::product_title));
+    auto seen = testing_support::answer_box(caption, IDOK);
+    setup::show_known_folder_error(E_ACCESSDENIED);
+    const auto box = seen.get();
+    ASSERT_TRUE(box.found);
+    EXPECT_EQ(box.text, setup::error_text(static_cast<std::uint32_t>(E_ACCESSDENIED)));
+    EXPECT_FALSE(box.text.empty());
 }
 
 } // namespace

@@ -1,13 +1,14 @@
 // The real Uninstall.exe on an installation laid out by the payload engine, driven through its
 // message boxes: the whole removal (the program's copy in the temporary folder included), the
 // refusals while a setup or the application runs, a declined confirmation, a changed module,
-// a missing log and a removal without a copy. These cases use the product's real uninstall
-// entry and kernel object names, so they run one at a time.
+// a missing log, a removal without a copy, and the real application unregistering. These
+// cases use the product's real uninstall entry and kernel object names: one at a time.
 
 #include "product/uninstaller/texts.hpp"
 #include "product/uninstaller/uninstall_ids.h"
 #include "product/uninstaller/uninstaller.hpp"
 
+#include "app/app_context.hpp"
 #include "engine/registry.hpp"
 #include "engine/uninstall_entry.hpp"
 #include "support/sync_objects.hpp"
@@ -31,16 +32,17 @@ constexpr DWORD exit_minus_nothing = 1; // uninstaller::nothing_done
 class uninstall_program : public ::testing::Test {
 protected:
     product_layout layout;
-    const install_options options{.key_name = product,
-                                  .language = uninstaller::german,
-                                  .fixture_class = L"MwUninstallTest" + std::to_wstring(GetCurrentProcessId())};
+    install_options options{.key_name = product,
+                            .language = uninstaller::german,
+                            .fixture_class = L"MwUninstallTest" + std::to_wstring(GetCurrentProcessId())};
     scratch_folder side; // outside the installation: the application's run log
     const std::wstring runs = side / L"runs.txt";
     HMODULE strings_module = nullptr;
     std::vector<std::wstring> files_before, registry_before, copies_before;
     std::vector<std::wstring> files_installed, registry_installed;
 
-    void SetUp() override
+    void SetUp() override { prepare(); }
+    void prepare()
     {
         strings_module = LoadLibraryExW(program_beside_tests(L"Uninstall.exe").c_str(), nullptr,
                                         LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
@@ -149,11 +151,33 @@ TEST_F(uninstall_program, removes_every_file_folder_link_and_key_and_leaves_no_c
     EXPECT_EQ(read_bytes(runs), "/Unregister /Background\n") << "the application unregistered once";
 }
 
+// With the real application, whose unregistration removes what it registered: its path under
+// the maker's key and the layout file type.
+class uninstall_program_with_tilewright : public uninstall_program {
+protected:
+    void SetUp() override
+    {
+        options.application = L"Tilewright.exe";
+        prepare();
+    }
+};
+
+TEST_F(uninstall_program_with_tilewright, leaves_none_of_its_registrations)
+{
+    ASSERT_TRUE(setup::open_key(HKEY_CLASSES_ROOT, L"Tilewright.Layout")) << "the application registered";
+    child_process program = start();
+    const message_box report = confirm_and_wait_for_report(program);
+    EXPECT_EQ(report.text, german().format(IDS_REMOVED, product));
+    EXPECT_EQ(close_report(report), 0u);
+    EXPECT_EQ(layout.files(), files_before);
+    EXPECT_EQ(product_registry(options), registry_before);
+}
+
 TEST_F(uninstall_program, refuses_while_a_setup_runs)
 {
-    mw::unique_handle mutex = mw::global_sync_object(mw::sync_object_kind::mutex, uninstaller::setup_mutex_name(product));
-    ASSERT_TRUE(mutex);
-    ASSERT_EQ(WaitForSingleObject(mutex.get(), 0), WAIT_OBJECT_0);
+    setup::setup_mutex running_setup(product);
+    ASSERT_TRUE(running_setup.take());
+    ASSERT_TRUE(running_setup.handle());
 
     child_process program = start();
     const message_box refusal = next_box(program.id());
@@ -164,7 +188,7 @@ TEST_F(uninstall_program, refuses_while_a_setup_runs)
     EXPECT_EQ(again.text, refusal.text) << "asked again while the setup still runs";
     answer(again, IDCANCEL);
     EXPECT_EQ(program.wait_for_exit(), std::optional<DWORD>(exit_minus_nothing));
-    ReleaseMutex(mutex.get());
+    running_setup.release();
     expect_nothing_removed();
 }
 

@@ -145,7 +145,7 @@ mw::uninstall_log install_product(const product_layout& layout, const install_op
     const std::wstring data_variable = L"<CommonData>\\" + layout.data_name;
     const std::vector<setup::pack_item> items{
         {L"Tilewright.exe", L"<InstallPath>", kind(entry_kind::main_executable),
-         read_bytes(testing_support::program_beside_tests(L"uninstaller_fixture_app.exe"))},
+         read_bytes(testing_support::program_beside_tests(options.application))},
         {L"Uninstall.exe", L"<InstallPath>", kind(entry_kind::uninstaller),
          read_bytes(testing_support::program_beside_tests(L"Uninstall.exe"))},
         {L"Tilewright_fr.dll", L"<InstallPath>\\Lang", kind(entry_kind::plain), std::string(3000, 'f')},
@@ -224,12 +224,17 @@ std::vector<std::wstring> product_registry(const install_options& options)
 {
     std::vector<std::wstring> lines =
         registry_snapshot(HKEY_LOCAL_MACHINE, std::wstring(setup::uninstall_key_path) + L"\\" + options.key_name);
+    auto add = [&lines](HKEY root, const std::wstring& key) {
+        const auto more = registry_snapshot(root, key);
+        lines.insert(lines.end(), more.begin(), more.end());
+    };
     if (!options.fixture_class.empty()) {
-        for (const std::wstring& key : {L"." + options.fixture_class, options.fixture_class + L".Document"}) {
-            const auto more = registry_snapshot(HKEY_CLASSES_ROOT, key);
-            lines.insert(lines.end(), more.begin(), more.end());
-        }
+        add(HKEY_CLASSES_ROOT, L"." + options.fixture_class);
+        add(HKEY_CLASSES_ROOT, options.fixture_class + L".Document");
     }
+    add(HKEY_LOCAL_MACHINE, L"Software\\Marrowind Works");
+    add(HKEY_CLASSES_ROOT, L".cal");
+    add(HKEY_CLASSES_ROOT, L"Tilewright.Layout");
     return lines;
 }
 

@@ -58,6 +58,8 @@ struct install_options {
     std::wstring key_name = L"Tilewright"; // the uninstall subkey
     std::uint32_t language = 1;            // "MwLanguage"
     std::wstring fixture_class;            // the file type the application registers (MW_FIXTURE_CLASS)
+    // The program installed as Tilewright.exe, beside the tests: the fixture, or the real one.
+    std::wstring application = L"uninstaller_fixture_app.exe";
 };
 
 // Installs the test product into `layout` and writes its Uninstall.ulog; returns the log as the
@@ -67,7 +69,8 @@ mw::uninstall_log install_product(const product_layout& layout, const install_op
 // The file names of the uninstall program's copies left in the temporary folder.
 std::vector<std::wstring> uninstaller_copies();
 
-// The registry keys a test product touches: its uninstall entry and its file type.
+// The registry keys a test product touches: its uninstall entry, the fixture's file type, and
+// what the real application registers (the maker's key, ".cal" and its class).
 std::vector<std::wstring> product_registry(const install_options& options);
 
 } // namespace uninstaller_testing

@@ -21,7 +21,6 @@
 #include <filesystem>
 #include <regex>
 #include <set>
-#include <thread>
 
 namespace {
 
@@ -418,7 +417,7 @@ TEST_F(uninstaller_texts, a_long_list_ends_with_how_many_more)
 }
 
 // ---------------------------------------------------------------------------------------------
-// The copy's arguments, the names and the checks
+// The copy's arguments and the check for the application
 
 TEST(finish_arguments, only_the_complete_finish_command_is_taken)
 {
@@ -443,46 +442,15 @@ TEST(finish_arguments, only_the_complete_finish_command_is_taken)
         EXPECT_FALSE(parse_finish_arguments(arguments)) << fmt::format(L"{}", fmt::join(arguments, L" "));
 }
 
-TEST(kernel_object_names, are_those_the_setup_and_the_application_use)
-{
-    EXPECT_EQ(setup_mutex_name(L"Tilewright"), L"Tilewright.{5ead623c-dfcd-474d-8e3c-e6978cac039e}");
-    EXPECT_EQ(mw::instance_semaphore_name(L"Tilewright"), L"Tilewright.{a3526b56-ca7c-4e16-8a26-da7758a378fd}");
-}
-
-TEST(checks, a_setup_holding_the_mutex_and_a_running_application_are_seen)
+TEST(application_running, counts_the_units_of_the_familys_instance_semaphore_without_adding_one)
 {
     const std::wstring id = L"MwUninstallCheck-" + std::to_wstring(GetCurrentProcessId());
-    {
-        setup_lock lock(id);
-        EXPECT_TRUE(lock.take(0));
-        EXPECT_TRUE(lock.owned());
-    }
-    // Held by another thread (a mutex is owned by a thread), as another process would.
-    HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::thread holder([&] {
-        setup_lock other(id);
-        other.take(0);
-        SetEvent(taken);
-        WaitForSingleObject(done, INFINITE);
-    });
-    WaitForSingleObject(taken, INFINITE);
-    {
-        setup_lock lock(id);
-        EXPECT_FALSE(lock.take(0));
-        EXPECT_FALSE(lock.owned());
-        SetEvent(done);
-        holder.join();
-        EXPECT_TRUE(lock.take(1000)) << "released when the holder went";
-    }
-    CloseHandle(taken);
-    CloseHandle(done);
-
     EXPECT_FALSE(application_running(id));
     {
         mw::instance_semaphore application(mw::instance_semaphore_name(id));
         EXPECT_TRUE(application_running(id));
         EXPECT_TRUE(application_running(id)) << "counting leaves the count as it was";
+        EXPECT_EQ(application.running_instances(), 1) << "the check holds no unit of its own";
     }
     EXPECT_FALSE(application_running(id));
 }

@@ -22,11 +22,7 @@ using testing_support::write_bytes;
 
 const mw::log_identity identity{L"Tilewright 1.22a", L"Tilewright"};
 
-bool running_under_wine()
-{
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
+using testing_support::running_under_wine;
 std::vector<std::wstring> lines_of(const std::wstring& text)
 {
     std::vector<std::wstring> lines;
@@ -643,6 +639,39 @@ TEST(uninstall_log_file, reads_every_encoding_and_line_end)
     missing.read(dir / L"missing.ulog");
     EXPECT_TRUE(missing.previous.empty());
     EXPECT_TRUE(missing.has_desktop_link);
+}
+
+} // namespace
+
+namespace {
+
+TEST(uninstall_log_file, survives_mutated_bytes)
+{
+    scratch_folder dir;
+    uninstall_log source{identity};
+    for (int i = 0; i < 30; ++i)
+        source.current.push_back({i % 7, L"C:\\Dossier\\fichier é " + std::to_wstring(i), {}, i % 3 == 0, i % 6});
+    const std::wstring file = dir / L"Uninstall.ulog";
+    ASSERT_TRUE(source.write(file, dir.path().wstring(), dir.path().wstring()));
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+    const std::string valid = read_bytes(file);
+    std::mt19937 rng{777};
+    for (int round = 0; round < 600; ++round) {
+        std::string bytes = valid;
+        for (int e = 1 + static_cast<int>(rng() % 3); e > 0 && !bytes.empty(); --e) {
+            const std::size_t at = rng() % bytes.size();
+            switch (rng() % 4) {
+            case 0: bytes.resize(at); break;                                      // truncated, maybe mid-character
+            case 1: bytes[at] = static_cast<char>(rng()); break;                  // flipped byte
+            case 2: bytes.insert(at, std::string(1 + rng() % 3, '\0')); break;    // shifted code units
+            case 3: bytes.insert(at, "\xEF\xBB\xBF\r\n"); break;                  // stray mark and line end
+            }
+        }
+        write_bytes(file, bytes);
+        uninstall_log log{identity};
+        EXPECT_NO_THROW(log.read(file));
+        EXPECT_LE(log.previous.size(), 40u);
+    }
 }
 
 } // namespace

@@ -1,0 +1,119 @@
+// Tilewright: draws tile layouts (.cal) with the installed textures and modules; registers
+// and unregisters its file type for the setup and the uninstaller.
+
+#include "product/tilewright/document.hpp"
+#include "product/tilewright/identity.hpp"
+#include "product/tilewright/main_window.hpp"
+#include "product/tilewright/registration.hpp"
+#include "product/tilewright/resource_ids.h"
+#include "product/tilewright/texts.hpp"
+#include "support/sync_objects.hpp"
+
+#include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <optional>
+#include <vector>
+
+namespace {
+
+using namespace tilewright;
+
+std::vector<std::wstring> arguments()
+{
+    std::vector<std::wstring> out;
+    int count = 0;
+    if (LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        for (int i = 1; i < count; ++i)
+            out.emplace_back(argv[i]);
+        LocalFree(argv);
+    }
+    return out;
+}
+
+std::wstring folder_of(const std::wstring& path)
+{
+    const auto slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring{} : path.substr(0, slash);
+}
+
+void tell(const command_line& line, const std::wstring& text, UINT icon)
+{
+    if (!line.background)
+        MessageBoxW(nullptr, text.c_str(), L"Tilewright", MB_OK | icon);
+}
+
+// COM on this thread for the imaging component.
+class com_apartment {
+public:
+    com_apartment() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
+    ~com_apartment()
+    {
+        if (SUCCEEDED(result_))
+            CoUninitialize();
+    }
+    com_apartment(const com_apartment&) = delete;
+    com_apartment& operator=(const com_apartment&) = delete;
+    HRESULT result() const { return result_; }
+
+private:
+    HRESULT result_;
+};
+
+int run(int show_command)
+{
+    const std::wstring program = own_path();
+    // Counted among the running processes of the family while it runs, so that a setup
+    // started meanwhile asks to close it. Not being counted does not stop the program.
+    std::optional<mw::instance_semaphore> counted;
+    try {
+        counted.emplace(mw::instance_semaphore_name(application_id()));
+    } catch (const std::system_error&) {
+    }
+
+    const texts strings(read_language(HKEY_LOCAL_MACHINE, uninstall_key).value_or(language_english),
+                        folder_of(program) + L"\\Lang");
+    const command_line line = parse_command_line(arguments());
+    switch (line.mode) {
+    case run_mode::bad_arguments:
+        tell(line, strings.format(IDS_BAD_ARGUMENTS, line.bad_argument), MB_ICONERROR);
+        return 2;
+    case run_mode::register_types:
+        try {
+            register_program(program, line.replaced_version, strings);
+        } catch (const std::system_error& e) {
+            tell(line, strings.format(IDS_REGISTRATION_FAILED, describe(e)), MB_ICONERROR);
+            return 1;
+        }
+        tell(line, strings.get(IDS_REGISTERED), MB_ICONINFORMATION);
+        return registration_succeeded;
+    case run_mode::unregister_types:
+        try {
+            unregister_program(program);
+        } catch (const std::system_error& e) {
+            tell(line, strings.format(IDS_REGISTRATION_FAILED, describe(e)), MB_ICONERROR);
+            return 1;
+        }
+        tell(line, strings.get(IDS_UNREGISTERED), MB_ICONINFORMATION);
+        return registration_succeeded;
+    case run_mode::open:
+        break;
+    }
+
+    const com_apartment com;
+    main_window window(strings, find_content_folders(folder_of(program)));
+    window.show(line.document.empty() ? first_sample() : line.document, show_command);
+    return window.run();
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int show_command)
+{
+    try {
+        return run(show_command);
+    } catch (const std::exception&) {
+        return 3;
+    }
+}

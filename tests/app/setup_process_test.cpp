@@ -1,0 +1,70 @@
+// The setup program started as a process of its own, refusing to run beside another setup and
+// waiting while the application runs.
+
+#include "app/strings.hpp"
+#include "support/sync_objects.hpp"
+#include "tests/ui_driver/ui_driver.hpp"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+using namespace testing_support;
+
+const std::wstring application_id = L"Tilewright";
+
+std::wstring setup_program() { return L"\"" + program_beside_tests(L"setup.exe") + L"\""; }
+
+TEST(setup_process, a_second_setup_shows_the_busy_text_and_ends)
+{
+    // This process plays the first setup: it holds the setup mutex.
+    mw::unique_handle mutex = mw::global_sync_object(mw::sync_object_kind::mutex,
+                                                     application_id + L".{5ead623c-dfcd-474d-8e3c-e6978cac039e}");
+    ASSERT_TRUE(mutex);
+    ASSERT_EQ(WaitForSingleObject(mutex.get(), 0), WAIT_OBJECT_0);
+    child_process second{setup_program()};
+    const auto box = wait_for_message_box(second.id());
+    ASSERT_TRUE(box);
+    EXPECT_FALSE(box->text.empty());
+    EXPECT_EQ(box->text.find(L'\n'), std::wstring::npos); // the system's text, without a line break
+    answer(*box, box->buttons.at(0));
+    EXPECT_EQ(second.wait_for_exit(), 0u);
+    ReleaseMutex(mutex.get());
+}
+
+TEST(setup_process, waits_while_the_application_runs_and_retries)
+{
+    // This process plays the running application: it holds a unit of the instance semaphore.
+    std::optional<mw::instance_semaphore> application{std::in_place, mw::instance_semaphore_name(application_id)};
+    child_process setup{setup_program()};
+    auto box = wait_for_message_box(setup.id());
+    ASSERT_TRUE(box);
+    EXPECT_NE(box->text.find(L"Tilewright"), std::wstring::npos) << box->text;
+    EXPECT_EQ(box->buttons, (std::vector<int>{IDRETRY, IDCANCEL}));
+
+    answer(*box, IDRETRY); // still running: asked again
+    ASSERT_TRUE(wait_for_window_closed(box->window));
+    box = wait_for_message_box(setup.id());
+    ASSERT_TRUE(box);
+
+    application.reset(); // the application ends
+    answer(*box, IDRETRY);
+    EXPECT_EQ(setup.wait_for_exit(), 0u);
+    EXPECT_FALSE(find_message_box(setup.id()));
+}
+
+TEST(setup_process, cancel_while_the_application_runs_ends_the_setup)
+{
+    mw::instance_semaphore application{mw::instance_semaphore_name(application_id)};
+    child_process setup{setup_program()};
+    const auto box = wait_for_message_box(setup.id());
+    ASSERT_TRUE(box);
+    answer(*box, IDCANCEL);
+    EXPECT_EQ(setup.wait_for_exit(), 0u);
+}
+
+} // namespace

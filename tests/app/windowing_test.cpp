@@ -1,0 +1,169 @@
+#include "app/windowing.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+using setup::ensure_visible;
+
+struct monitor_areas {
+    RECT screen;
+    RECT work;
+};
+
+monitor_areas primary_monitor()
+{
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &info);
+    return {info.rcMonitor, info.rcWork};
+}
+
+RECT sized(LONG left, LONG top, LONG width, LONG height) { return RECT{left, top, left + width, top + height}; }
+
+std::string shown(const RECT& r)
+{
+    std::ostringstream text;
+    text << '(' << r.left << ", " << r.top << ", " << r.right << ", " << r.bottom << ')';
+    return text.str();
+}
+
+// The monitors under test: with one monitor, everything outside it is off screen.
+class placement : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (GetSystemMetrics(SM_CMONITORS) != 1)
+            GTEST_SKIP() << "the expected placements assume a single monitor";
+        const monitor_areas m = primary_monitor();
+        screen_ = m.screen;
+        work_ = m.work;
+        ASSERT_GE(work_.right - work_.left, 800);
+        ASSERT_GE(work_.bottom - work_.top, 600);
+    }
+    RECT screen_{};
+    RECT work_{};
+};
+
+TEST_F(placement, rectangles_mostly_off_the_monitor_come_back)
+{
+    const LONG w = 400, h = 300;
+    const LONG y = work_.top + 50, x = work_.left + 50;
+    struct placement_case {
+        const char* what;
+        RECT given;
+        unsigned percent;
+        RECT expected;
+    };
+    const placement_case cases[] = {
+        // Three quarters off to the right: pulled back against the work area's right edge.
+        {"3/4 off right", sized(screen_.right - w / 4, y, w, h), 50, sized(work_.right - w, y, w, h)},
+        // Half visible: stays.
+        {"1/2 off right", sized(screen_.right - w / 2, y, w, h), 50, sized(screen_.right - w / 2, y, w, h)},
+        {"3/4 off bottom", sized(x, screen_.bottom - h / 4, w, h), 50, sized(x, work_.bottom - h, w, h)},
+        {"1/2 off bottom", sized(x, screen_.bottom - h / 2, w, h), 50, sized(x, screen_.bottom - h / 2, w, h)},
+        // A top-left corner off the monitor is put on its nearest edges first.
+        {"3/4 off left", sized(screen_.left - 3 * w / 4, y, w, h), 50, sized(screen_.left, y, w, h)},
+        {"above", sized(x, screen_.top - h / 2, w, h), 100, sized(x, screen_.top, w, h)},
+        {"far right", sized(screen_.right + 5000, y, w, h), 50, sized(work_.right - w, y, w, h)},
+        {"far below and left", sized(screen_.left - 5000, screen_.bottom + 5000, w, h), 50,
+         sized(screen_.left, work_.bottom - h, w, h)},
+        // The share asked for decides.
+        {"3/4 off right, 25 %", sized(screen_.right - w / 4, y, w, h), 25, sized(screen_.right - w / 4, y, w, h)},
+        {"3/4 off right, 0 %", sized(screen_.right - w / 4, y, w, h), 0, sized(screen_.right - w / 4, y, w, h)},
+        {"1/2 off right, 100 %", sized(screen_.right - w / 2, y, w, h), 100, sized(work_.right - w, y, w, h)},
+        {"visible", sized(x, y, w, h), 100, sized(x, y, w, h)},
+        // Larger than the work area: the left and top edges win.
+        {"too large", sized(work_.left + 10, work_.top + 10, work_.right - work_.left + 200, work_.bottom - work_.top + 200),
+         100, sized(work_.left, work_.top, work_.right - work_.left + 200, work_.bottom - work_.top + 200)},
+    };
+    for (const auto& c : cases) {
+        RECT rect = c.given;
+        const bool moved = ensure_visible(rect, c.percent);
+        EXPECT_TRUE(EqualRect(&rect, &c.expected)) << c.what << ": " << shown(rect) << " instead of " << shown(c.expected);
+        EXPECT_EQ(moved, !EqualRect(&c.given, &c.expected)) << c.what;
+    }
+}
+
+class test_window {
+public:
+    test_window(DWORD style, RECT r, HWND parent = nullptr)
+    {
+        static const ATOM window_class = [] {
+            WNDCLASSW wc{};
+            wc.lpfnWndProc = DefWindowProcW;
+            wc.hInstance = GetModuleHandleW(nullptr);
+            wc.lpszClassName = L"mw_placement_test";
+            return RegisterClassW(&wc);
+        }();
+        window_ = CreateWindowExW(0, MAKEINTATOM(window_class), L"Placement", style, r.left, r.top, r.right - r.left,
+                                  r.bottom - r.top, parent, nullptr, GetModuleHandleW(nullptr), nullptr);
+    }
+    ~test_window()
+    {
+        if (window_)
+            DestroyWindow(window_);
+    }
+    test_window(const test_window&) = delete;
+    test_window& operator=(const test_window&) = delete;
+    HWND get() const { return window_; }
+
+private:
+    HWND window_ = nullptr;
+};
+
+TEST_F(placement, windows_are_moved_in_their_own_coordinates)
+{
+    // A top-level window three quarters off to the right.
+    const RECT given = sized(screen_.right - 100, work_.top + 40, 400, 300);
+    test_window frame(WS_OVERLAPPEDWINDOW, given);
+    ASSERT_TRUE(frame.get());
+    EXPECT_TRUE(ensure_visible(frame.get(), 50));
+    RECT now;
+    GetWindowRect(frame.get(), &now);
+    const RECT expected = sized(work_.right - 400, work_.top + 40, 400, 300);
+    EXPECT_TRUE(EqualRect(&now, &expected)) << shown(now);
+    EXPECT_FALSE(ensure_visible(frame.get(), 50)); // now in place
+
+    // A child placed in its parent's client coordinates: the parent sits at the right edge,
+    // the child sticks out of the monitor.
+    test_window parent(WS_POPUP, sized(screen_.right - 300, work_.top + 100, 600, 400));
+    test_window child(WS_CHILD, sized(250, 50, 200, 100), parent.get()); // three quarters off
+    ASSERT_TRUE(parent.get() && child.get());
+    EXPECT_TRUE(ensure_visible(child.get(), 50));
+    GetWindowRect(child.get(), &now);
+    EXPECT_EQ(now.right, work_.right) << shown(now);
+    EXPECT_EQ(now.top, work_.top + 150) << shown(now);
+    RECT in_parent = now;
+    MapWindowPoints(nullptr, parent.get(), reinterpret_cast<POINT*>(&in_parent), 2);
+    EXPECT_EQ(in_parent.left, work_.right - 200 - (screen_.right - 300)) << shown(in_parent);
+    EXPECT_EQ(in_parent.top, 50);
+
+    EXPECT_FALSE(ensure_visible(HWND{nullptr}, 50));
+}
+
+TEST(icon_provider, registered_by_the_entry_function)
+{
+    setup::set_icon_provider(nullptr);
+    EXPECT_EQ(setup::icon_provider(), nullptr);
+
+    const HICON icon = LoadIconW(nullptr, IDI_APPLICATION);
+    ASSERT_TRUE(icon);
+    int calls = 0;
+    setup::set_icon_provider([&] {
+        ++calls;
+        return icon;
+    });
+    EXPECT_EQ(setup::icon_provider(), icon);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(&setup::windowing(), &setup::windowing());
+
+    setup::set_icon_provider([]() -> HICON { throw std::runtime_error("no icon"); });
+    EXPECT_EQ(setup::icon_provider(), nullptr);
+    setup::set_icon_provider(nullptr);
+}
+
+} // namespace

@@ -1,0 +1,266 @@
+#pragma once
+// Shared by the product's tests: where the built programs and the content are, running a
+// program, a copy of the product in a scratch folder, finding a process's windows, and a
+// text export of registry keys.
+
+#include "tests/scratch.hpp"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace product_testing {
+
+namespace fs = std::filesystem;
+
+// The folder of the running test program, where the built programs are.
+inline fs::path bin_folder()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return fs::path(path).parent_path();
+}
+
+inline fs::path built_program() { return bin_folder() / L"Tilewright.exe"; }
+
+// The committed content (Textures, Modules, Samples).
+inline fs::path content_folder() { return fs::path(L"" MW_PRODUCT_CONTENT); }
+
+inline std::vector<fs::path> files_of(const fs::path& folder, const wchar_t* extension)
+{
+    std::vector<fs::path> out;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().extension() == extension)
+            out.push_back(entry.path());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// A started process, killed by the destructor if it still runs.
+class process {
+public:
+    explicit process(const std::wstring& command_line)
+    {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        std::wstring line = command_line;
+        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info_))
+            info_ = {};
+    }
+    ~process()
+    {
+        if (info_.hProcess) {
+            if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+                TerminateProcess(info_.hProcess, 99);
+                WaitForSingleObject(info_.hProcess, 5000);
+            }
+            CloseHandle(info_.hProcess);
+            CloseHandle(info_.hThread);
+        }
+    }
+    process(const process&) = delete;
+    process& operator=(const process&) = delete;
+
+    bool started() const { return info_.hProcess != nullptr; }
+    DWORD id() const { return info_.dwProcessId; }
+
+    // The exit code, or STILL_ACTIVE when the process has not ended within `limit`.
+    DWORD wait(std::chrono::milliseconds limit = std::chrono::seconds(30)) const
+    {
+        if (WaitForSingleObject(info_.hProcess, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0)
+            return STILL_ACTIVE;
+        DWORD code = 0;
+        GetExitCodeProcess(info_.hProcess, &code);
+        return code;
+    }
+
+private:
+    PROCESS_INFORMATION info_{};
+};
+
+inline std::wstring quoted(const fs::path& path) { return L"\"" + path.wstring() + L"\""; }
+
+// Runs a program to its end; returns its exit code (STILL_ACTIVE when it hung).
+inline DWORD run(const std::wstring& command_line)
+{
+    process p(command_line);
+    return p.started() ? p.wait() : 0xDEADBEEF;
+}
+
+inline constexpr DWORD exit_registered = 0xFFFFFFF6; // -10
+
+// The product laid out in a scratch folder: the program, its language libraries and its
+// content beside it.
+class product_copy {
+public:
+    product_copy()
+    {
+        CopyFileW(built_program().c_str(), (folder_.path() / L"Tilewright.exe").c_str(), FALSE);
+        fs::create_directories(folder_.path() / L"Lang");
+        for (const auto& dll : files_of(bin_folder() / L"Lang", L".dll"))
+            CopyFileW(dll.c_str(), (folder_.path() / L"Lang" / dll.filename()).c_str(), FALSE);
+        for (const wchar_t* sub : {L"Textures", L"Modules", L"Samples"}) {
+            fs::create_directories(folder_.path() / sub);
+            for (const auto& entry : fs::directory_iterator(content_folder() / sub))
+                CopyFileW(entry.path().c_str(), (folder_.path() / sub / entry.path().filename()).c_str(), FALSE);
+        }
+    }
+    const fs::path& folder() const { return folder_.path(); }
+    fs::path program() const { return folder_.path() / L"Tilewright.exe"; }
+    fs::path sample(const wchar_t* name) const { return folder_.path() / L"Samples" / name; }
+
+private:
+    testing_support::scratch_folder folder_;
+};
+
+struct window_search {
+    DWORD id;
+    const wchar_t* cls;
+    HWND found;
+};
+
+inline BOOL CALLBACK match_window(HWND window, LPARAM data)
+{
+    auto* s = reinterpret_cast<window_search*>(data);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (owner == s->id && IsWindowVisible(window) && (!s->cls || lstrcmpW(name, s->cls) == 0)) {
+        s->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The first visible top-level window of `process_id` with the class `cls` (nullptr: any),
+// waiting up to `limit` for it to appear.
+inline HWND find_window(DWORD process_id, const wchar_t* cls,
+                        std::chrono::milliseconds limit = std::chrono::seconds(10))
+{
+    window_search s{process_id, cls, nullptr};
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    do {
+        EnumWindows(match_window, reinterpret_cast<LPARAM>(&s));
+        if (s.found)
+            return s.found;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return nullptr;
+}
+
+inline std::wstring window_text(HWND window)
+{
+    wchar_t text[1024] = {};
+    SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000, nullptr);
+    return text;
+}
+
+// A text export of a key and everything under it: each key's path, then its values (name,
+// type, data in hexadecimal), sorted. "(missing)" when the key does not exist.
+inline std::wstring export_key(HKEY root, const std::wstring& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return path + L" (missing)\n";
+    std::vector<std::wstring> values, subkeys;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[16384];
+        DWORD name_length = 16384, type = 0, size = 0;
+        if (RegEnumValueW(key, i, name, &name_length, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+            break;
+        std::vector<BYTE> data(size + 2);
+        name_length = 16384;
+        RegEnumValueW(key, i, name, &name_length, nullptr, &type, data.data(), &size);
+        std::wstring line = L"  \"" + std::wstring(name) + L"\" " + std::to_wstring(type) + L":";
+        for (DWORD b = 0; b < size; ++b) {
+            wchar_t hex[4];
+            swprintf(hex, 4, L"%02x", data[b]);
+            line += hex;
+        }
+        values.push_back(line + L"\n");
+    }
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD length = 256;
+        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        subkeys.push_back(name);
+    }
+    RegCloseKey(key);
+    std::sort(values.begin(), values.end());
+    std::sort(subkeys.begin(), subkeys.end());
+    std::wstring out = path + L"\n";
+    for (const auto& v : values)
+        out += v;
+    for (const auto& k : subkeys)
+        out += export_key(root, path + L"\\" + k);
+    return out;
+}
+
+// Named values of a key, exported as export_key does; "(missing)" for each that is not there.
+inline std::wstring export_values(HKEY root, const std::wstring& path, std::initializer_list<const wchar_t*> names)
+{
+    std::wstring out;
+    for (const wchar_t* name : names) {
+        BYTE data[4096];
+        DWORD type = 0, size = sizeof data;
+        out += path + L" \"" + name + L"\" ";
+        if (RegGetValueW(root, path.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &type, data, &size) != ERROR_SUCCESS) {
+            out += L"(missing)\n";
+            continue;
+        }
+        out += std::to_wstring(type) + L":";
+        for (DWORD b = 0; b < size; ++b) {
+            wchar_t hex[4];
+            swprintf(hex, 4, L"%02x", data[b]);
+            out += hex;
+        }
+        out += L"\n";
+    }
+    return out;
+}
+
+// The product's names in the registry (and the value that the tests give another product),
+// exported. Other values of the maker's key belong to others (other tests use it at the same
+// time), so only these are compared.
+inline std::wstring export_registration()
+{
+    return export_values(HKEY_LOCAL_MACHINE, L"Software\\Marrowind Works", {L"Tilewright Path", L"Other Path"}) +
+           export_key(HKEY_LOCAL_MACHINE, L"Software\\Marrowind Works\\Tilewright") +
+           export_key(HKEY_CLASSES_ROOT, L".cal") + export_key(HKEY_CLASSES_ROOT, L"Tilewright.Layout");
+}
+
+// Removes them, and the maker's key when nothing else is left in it.
+inline void clear_registration()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Marrowind Works", 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        RegDeleteValueW(key, L"Tilewright Path");
+        RegDeleteValueW(key, L"Other Path");
+        RegDeleteTreeW(key, L"Tilewright");
+        RegDeleteKeyW(key, L"Tilewright");
+        RegCloseKey(key);
+    }
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Marrowind Works"); // fails while not empty
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, L".cal");
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, L".cal");
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, L"Tilewright.Layout");
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, L"Tilewright.Layout");
+}
+
+inline std::wstring read_string(HKEY root, const std::wstring& path, const wchar_t* name)
+{
+    wchar_t data[2048] = {};
+    DWORD size = sizeof data - sizeof(wchar_t);
+    if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
+        return L"(missing)";
+    return data;
+}
+
+} // namespace product_testing

@@ -52,8 +52,14 @@ protected:
     {
         if (registry_key uninstall = open_key(HKEY_LOCAL_MACHINE, uninstall_key_path))
             RegDeleteTreeW(uninstall.get(), key.c_str());
-        if (registry_key maker = open_key(HKEY_LOCAL_MACHINE, L"Software\\Marrowind Works"))
+        if (registry_key maker = open_key(HKEY_LOCAL_MACHINE, L"Software\\Marrowind Works")) {
             RegDeleteValueW(maker.get(), (key + L" Path").c_str());
+            DWORD subkeys = 0, values = 0;
+            RegQueryInfoKeyW(maker.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                             nullptr, nullptr, nullptr);
+            if (subkeys == 0 && values == 0) // the maker's key was made for the test: it goes too
+                RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Marrowind Works");
+        }
     }
     registry_key entry() { return create_key(HKEY_LOCAL_MACHINE, std::wstring(uninstall_key_path) + L"\\" + key); }
 };

@@ -17,56 +17,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr wchar_t setup_mutex_suffix[] = L".{5ead623c-dfcd-474d-8e3c-e6978cac039e}";
 constexpr wchar_t maker_key[] = L"Software\\Marrowind Works";
-
-std::wstring own_executable()
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
 
 bool exists(const std::wstring& path) { return !path.empty() && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 } // namespace
-
-setup_mutex::setup_mutex(const std::wstring& application_id)
-{
-    mw::unique_handle h = mw::global_sync_object(mw::sync_object_kind::mutex, application_id + setup_mutex_suffix);
-    handle_ = h.release();
-}
-
-setup_mutex::~setup_mutex()
-{
-    release();
-    if (handle_)
-        CloseHandle(handle_);
-}
-
-bool setup_mutex::take() noexcept
-{
-    if (owned_)
-        return true;
-    if (!handle_)
-        return false;
-    const DWORD result = WaitForSingleObject(handle_, 0);
-    owned_ = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
-    return owned_;
-}
-
-void setup_mutex::release() noexcept
-{
-    if (owned_ && handle_)
-        ReleaseMutex(handle_);
-    owned_ = false;
-}
 
 app_context::app_context(const std::wstring& application_id)
     : setup_mutex(application_id), uninstall_log({std::wstring(product_title), product_key_name()})
@@ -82,20 +37,6 @@ app_context& instance_app_context()
 {
     static app_context context{application_id()};
     return context;
-}
-
-const std::wstring& application_id()
-{
-    static const std::wstring id = [] {
-        const version_info& own = version_info::load_own();
-        std::wstring value = own.get_string(L"ApplicationId");
-        if (value.empty())
-            value = own.get_string(L"ProductName");
-        if (value.empty())
-            value = fs::path(own_executable()).stem().wstring();
-        return value;
-    }();
-    return id;
 }
 
 std::wstring read_installed_application_path(const std::wstring& product_key)

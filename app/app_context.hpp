@@ -2,6 +2,7 @@
 // The application context: what the setup knows and the user chose, for the life of the
 // process; and the start-up check that decides whether the wizard opens.
 
+#include "app/process_identity.hpp"
 #include "engine/known_folders.hpp"
 #include "support/uninstall_log.hpp"
 
@@ -19,27 +20,6 @@ enum install_state : std::int32_t {
     not_installed = 0,
     same_version_installed = 1,
     older_version_installed = 2,
-};
-
-// The named mutex one setup of an application holds while it runs.
-class setup_mutex {
-public:
-    // Creates (or opens) "Global\\" + application id + the setup's suffix, not owned.
-    explicit setup_mutex(const std::wstring& application_id);
-    ~setup_mutex();
-    setup_mutex(const setup_mutex&) = delete;
-    setup_mutex& operator=(const setup_mutex&) = delete;
-
-    // Takes the mutex without waiting; an abandoned mutex counts as taken.
-    bool take() noexcept;
-    // Releases the mutex if it is owned.
-    void release() noexcept;
-    bool owned() const noexcept { return owned_; }
-    HANDLE handle() const noexcept { return handle_; }
-
-private:
-    HANDLE handle_ = nullptr;
-    bool owned_ = false;
 };
 
 struct app_context {
@@ -66,11 +46,6 @@ struct app_context {
 
 // The one context of the process, built on first use with the process's application id.
 app_context& instance_app_context();
-
-// The name the setup's kernel objects carry: the value "ApplicationId" of the executable's
-// own version block, else its "ProductName", else the executable's file name without folder
-// and extension.
-const std::wstring& application_id();
 
 // What the start-up check asks of the system; tests replace parts of it.
 struct start_environment {

@@ -2,7 +2,7 @@
 
 #include "product/uninstaller/handover.hpp"
 #include "product/uninstaller/uninstall_ids.h"
-#include "app/app_context.hpp"
+#include "app/process_identity.hpp"
 #include "pages/product.hpp"
 #include "support/sync_objects.hpp"
 #include "support/uninstall_log.hpp"

@@ -334,34 +334,36 @@ private:
     }
 
     // Grants the Users group access to every shared folder not yet granted that `folder` is
-    // in (or is): walks from `folder` upward while each step is an existing folder. The
-    // file-system identities of the shared folders are looked up once they exist, those of
-    // the steps once per walk; a folder walked before, with no shared folder granted since,
-    // gives the same answer and is not walked again.
+    // in (or is): walks from `folder` upward while each step is an existing folder. File-system
+    // identities are costly: the shared folders' are looked up once they exist (once per walk
+    // until then), a step's only when some shared folder it could be exists and differs from it
+    // in text; a folder walked before, with no shared folder granted since, gives the same
+    // answer and is not walked again.
     void open_shared_folders(const fs::path& folder)
     {
         auto& shared = resolver_.shared_folders();
         const bool pending = std::any_of(shared.begin(), shared.end(), [](const auto& s) { return !s.granted; });
         if (!pending || !walked_.insert(folder.native()).second)
             return;
+        for (shared_folder& s : shared)
+            if (!s.granted && !s.identity)
+                s.identity = mw::identity_of(s.path);
         std::error_code ec;
         bool granted = false;
         for (fs::path step = folder; !step.empty() && fs::is_directory(step, ec); step = step.parent_path()) {
             std::optional<std::optional<mw::file_identity>> step_identity;
-            for (std::size_t i = 0; i < shared.size(); ++i) {
-                if (shared[i].granted)
+            for (shared_folder& s : shared) {
+                if (s.granted)
                     continue;
-                bool same = step.native() == shared[i].path || mw::same_path_lexically(step.native(), shared[i].path);
-                if (!same) {
+                bool same = step.native() == s.path || mw::same_path_lexically(step.native(), s.path);
+                if (!same && s.identity) {
                     if (!step_identity)
                         step_identity = mw::identity_of(step.native());
-                    if (!shared[i].identity)
-                        shared[i].identity = mw::identity_of(shared[i].path);
-                    same = *step_identity && shared[i].identity && **step_identity == *shared[i].identity;
+                    same = *step_identity == s.identity;
                 }
                 if (same) {
-                    grant_users_access(shared[i].path, 0x1F01FF, 3);
-                    shared[i].granted = granted = true;
+                    grant_users_access(s.path, 0x1F01FF, 3);
+                    s.granted = granted = true;
                 }
             }
             if (step.parent_path() == step)

@@ -303,7 +303,7 @@ LRESULT CALLBACK main_window::procedure(HWND window, UINT message, WPARAM w, LPA
     // No exception leaves a window procedure.
     try {
         return self->handle(message, w, l);
-    } catch (const std::exception&) {
+    } catch (...) {
         MessageBeep(MB_ICONERROR);
         return message == WM_PAINT ? 0 : DefWindowProcW(window, message, w, l);
     }

@@ -7,6 +7,7 @@
 #include "engine/uninstall_entry.hpp"
 #include "pages/product.hpp"
 #include "pages/version_info.hpp"
+#include "support/own_executable.hpp"
 #include "support/sync_objects.hpp"
 #include "support/temp_names.hpp"
 
@@ -81,7 +82,7 @@ start_environment start_environment::system()
         static const std::wstring path = read_installed_application_path(product_key_name());
         return path;
     };
-    e.own_folder = fs::path(own_executable()).parent_path().wstring();
+    e.own_folder = fs::path(mw::own_executable_path()).parent_path().wstring();
     e.folders.report_error = [](HRESULT error) { show_system_error(static_cast<std::uint32_t>(error)); };
     return e;
 }

@@ -1,9 +1,10 @@
 #include "app/message_box.hpp"
 
+#include "support/own_executable.hpp"
+
 #include "app/strings.hpp"
 #include "pages/version_info.hpp"
 
-#include <filesystem>
 #include <memory>
 
 namespace setup {
@@ -118,18 +119,7 @@ std::wstring default_message_caption()
         version_info::load_own().display_version(LANGIDFROMLCID(current_language().lcid));
     if (!caption.empty())
         return caption;
-    std::wstring module(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, module.data(), static_cast<DWORD>(module.size()));
-        if (length == 0)
-            return {};
-        if (length < module.size()) {
-            module.resize(length);
-            break;
-        }
-        module.resize(module.size() * 2);
-    }
-    return std::filesystem::path(module).stem().wstring();
+    return mw::own_executable_name();
 }
 
 message_request prepare_message(HWND owner, const message_text& text, const message_text& caption, UINT flags)

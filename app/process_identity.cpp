@@ -1,9 +1,9 @@
 #include "app/process_identity.hpp"
 
 #include "pages/version_info.hpp"
+#include "support/own_executable.hpp"
 #include "support/sync_objects.hpp"
 
-#include <filesystem>
 
 namespace setup {
 namespace {
@@ -11,19 +11,6 @@ namespace {
 constexpr wchar_t setup_mutex_suffix[] = L".{5ead623c-dfcd-474d-8e3c-e6978cac039e}";
 
 } // namespace
-
-std::wstring own_executable()
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
 
 setup_mutex::setup_mutex(const std::wstring& application_id)
 {
@@ -64,7 +51,7 @@ const std::wstring& application_id()
         if (value.empty())
             value = own.get_string(L"ProductName");
         if (value.empty())
-            value = std::filesystem::path(own_executable()).stem().wstring();
+            value = mw::own_executable_name();
         return value;
     }();
     return id;

@@ -34,7 +34,4 @@ private:
 // and extension.
 const std::wstring& application_id();
 
-// The full path of this program's executable.
-std::wstring own_executable();
-
 } // namespace setup

@@ -3,9 +3,9 @@
 #include "engine/install_variables.hpp"
 #include "support/memstream.hpp"
 #include "support/paths.hpp"
+#include "support/unique_handle.hpp"
 
 #include <windows.h>
-#include <aclapi.h>
 
 #include <boost/core/ref.hpp>
 #include <boost/iostreams/categories.hpp>
@@ -55,40 +55,24 @@ public:
     throw std::system_error(static_cast<int>(GetLastError()), std::system_category());
 }
 
-struct handle_closer {
-    void operator()(HANDLE h) const noexcept
-    {
-        if (h && h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-    }
-};
+// A file handle; an open failure (INVALID_HANDLE_VALUE) holds nothing.
+mw::unique_handle file_handle(HANDLE h) { return mw::unique_handle{h == INVALID_HANDLE_VALUE ? nullptr : h}; }
 
-// A file handle; INVALID_HANDLE_VALUE is the empty value.
-class unique_file {
-public:
-    unique_file() = default;
-    explicit unique_file(HANDLE h) : handle_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
-    explicit operator bool() const noexcept { return handle_ != nullptr; }
-    HANDLE get() const noexcept { return handle_.get(); }
-    // Closes the handle, reporting a failure.
-    void close()
-    {
-        HANDLE h = handle_.release();
-        if (h && !CloseHandle(h))
-            throw_last_error();
-    }
-
-private:
-    std::unique_ptr<void, handle_closer> handle_;
-};
+// Closes a file, reporting a failure.
+void close_file(mw::unique_handle& file)
+{
+    HANDLE h = file.release();
+    if (h && !CloseHandle(h))
+        throw_last_error();
+}
 
 // The output file of the entry being extracted: others may read it while it is open, but
 // not write it.
 class output_file {
 public:
     explicit output_file(const std::wstring& path)
-        : file_(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr))
+        : file_(file_handle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)))
     {
         if (!file_)
             throw_last_error();
@@ -106,10 +90,10 @@ public:
         }
     }
 
-    void close() { file_.close(); }
+    void close() { close_file(file_); }
 
 private:
-    unique_file file_;
+    mw::unique_handle file_;
 };
 
 bool invalid_file_name(const std::wstring& name)
@@ -494,8 +478,9 @@ bool extract_payload(std::istream& stream, const std::wstring& install_folder, c
 std::uint32_t file_crc32(const std::wstring& path)
 {
     for (int attempt = 0;; ++attempt) {
-        unique_file file{CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
+        const mw::unique_handle file = file_handle(CreateFileW(path.c_str(), GENERIC_READ,
+                                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         if (!file) {
             const DWORD error = GetLastError();
             if (error == ERROR_SHARING_VIOLATION && attempt < 3) {

@@ -3,16 +3,8 @@
 #include "engine/registry.hpp"
 #include "pages/product.hpp"
 
-#include <fmt/format.h>
-#include <fmt/xchar.h>
 
 namespace setup {
-
-std::wstring version_text(std::uint64_t version)
-{
-    return fmt::format(L"{}.{}.{}.{}", version >> 48, (version >> 32) & 0xFFFF, (version >> 16) & 0xFFFF,
-                       version & 0xFFFF);
-}
 
 bool write_uninstall_entry(mw::uninstall_log& log, const std::wstring& uninstaller,
                            const std::wstring& main_executable, std::uint32_t language)

@@ -24,7 +24,4 @@ inline constexpr wchar_t uninstall_key_path[] = L"Software\\Microsoft\\Windows\\
 bool write_uninstall_entry(mw::uninstall_log& log, const std::wstring& uninstaller,
                            const std::wstring& main_executable, std::uint32_t language);
 
-// "major.minor.build.revision" of a packed 64-bit file version.
-std::wstring version_text(std::uint64_t version);
-
 } // namespace setup

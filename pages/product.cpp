@@ -1,6 +1,7 @@
 #include "pages/product.hpp"
 
 #include <fmt/format.h>
+#include <fmt/xchar.h>
 
 #include <stdexcept>
 
@@ -13,6 +14,12 @@ struct product_row {
 };
 
 } // namespace
+
+std::wstring version_text(std::uint64_t version)
+{
+    return fmt::format(L"{}.{}.{}.{}", version >> 48, (version >> 32) & 0xFFFF, (version >> 16) & 0xFFFF,
+                       version & 0xFFFF);
+}
 
 const std::wstring& product_key_name(std::uint32_t code)
 {

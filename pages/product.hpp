@@ -14,6 +14,9 @@ constexpr std::uint64_t make_file_version(std::uint16_t major, std::uint16_t min
     return std::uint64_t{major} << 48 | std::uint64_t{minor} << 32 | std::uint64_t{build} << 16 | revision;
 }
 
+// "major.minor.build.revision" of a packed 64-bit file version.
+std::wstring version_text(std::uint64_t version);
+
 // The number that identifies the product within the maker's range.
 inline constexpr std::uint32_t product_code = 0x601;
 

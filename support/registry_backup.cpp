@@ -3,6 +3,8 @@
 
 #include "support/uninstall_log.hpp"
 
+#include "support/unique_handle.hpp"
+
 #include <memory>
 
 namespace mw {
@@ -64,10 +66,6 @@ const privilege_api& privileges()
     return api;
 }
 
-struct handle_closer {
-    void operator()(HANDLE h) const noexcept { CloseHandle(h); }
-};
-
 // Enables a privilege for the life of the object.
 class privilege_scope {
 public:
@@ -90,7 +88,7 @@ bool set_privilege(const std::wstring& name, bool enable)
     HANDLE raw = nullptr;
     if (!api.open_process_token(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &raw))
         return false;
-    std::unique_ptr<void, handle_closer> token{raw};
+    const unique_handle token{raw};
     LUID luid{};
     if (!api.lookup_privilege_value(nullptr, name.c_str(), &luid))
         return false;

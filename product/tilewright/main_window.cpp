@@ -1,6 +1,6 @@
 #include "product/tilewright/main_window.hpp"
 
-#include "product/tilewright/identity.hpp"
+#include "pages/version_info.hpp"
 #include "product/tilewright/resource_ids.h"
 #include "product/tilewright/texts.hpp"
 
@@ -325,7 +325,7 @@ LRESULT main_window::handle(UINT message, WPARAM w, LPARAM l)
             PostMessageW(window_, WM_CLOSE, 0, 0);
             return 0;
         case IDM_ABOUT:
-            MessageBoxW(window_, strings_.format(IDS_ABOUT_TEXT, own_version_string(L"ProductVersion")).c_str(),
+            MessageBoxW(window_, strings_.format(IDS_ABOUT_TEXT, setup::version_info::load_own().product_version()).c_str(),
                         strings_.get(IDS_ABOUT_TITLE).c_str(), MB_OK | MB_ICONINFORMATION);
             return 0;
         }

@@ -1,6 +1,8 @@
 #include "product/tilewright/registration.hpp"
 
 #include "product/tilewright/texts.hpp"
+#include "engine/registry.hpp"
+#include "pages/product.hpp"
 #include "product/tilewright/resource_ids.h"
 
 #include <windows.h>
@@ -24,94 +26,34 @@ bool same_text(const std::wstring& a, const std::wstring& b)
                                 TRUE) == CSTR_EQUAL;
 }
 
-// An open registry key, closed by its destructor.
-class key {
-public:
-    key() = default;
-    ~key()
-    {
-        if (handle_)
-            RegCloseKey(handle_);
-    }
-    key(key&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-    key(const key&) = delete;
-    key& operator=(const key&) = delete;
-
-    // Creates (or opens) `path` under `root` for writing.
-    static key create(HKEY root, const std::wstring& path)
-    {
-        key k;
-        const LSTATUS status = RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                               KEY_READ | KEY_WRITE, nullptr, &k.handle_, nullptr);
-        if (status != ERROR_SUCCESS)
-            fail(status, "RegCreateKeyExW");
-        return k;
-    }
-    // Opens `path` under `root`; an empty key when it does not exist.
-    static key open(HKEY root, const std::wstring& path, REGSAM access = KEY_READ | KEY_WRITE)
-    {
-        key k;
-        const LSTATUS status = RegOpenKeyExW(root, path.c_str(), 0, access, &k.handle_);
-        if (status == ERROR_FILE_NOT_FOUND)
-            k.handle_ = nullptr;
-        else if (status != ERROR_SUCCESS)
-            fail(status, "RegOpenKeyExW");
-        return k;
-    }
-
-    explicit operator bool() const { return handle_ != nullptr; }
-    HKEY get() const { return handle_; }
-
-    void set_string(const wchar_t* name, const std::wstring& text) const
-    {
-        const LSTATUS status = RegSetValueExW(handle_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                                              static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-        if (status != ERROR_SUCCESS)
-            fail(status, "RegSetValueExW");
-    }
-    // The REG_SZ value `name`; nothing when missing or of another type.
-    std::optional<std::wstring> string(const wchar_t* name) const
-    {
-        DWORD type = 0, size = 0;
-        if (RegQueryValueExW(handle_, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ)
-            return std::nullopt;
-        std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
-        size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-        if (RegQueryValueExW(handle_, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) !=
-                ERROR_SUCCESS ||
-            type != REG_SZ)
-            return std::nullopt;
-        text.resize(size / sizeof(wchar_t));
-        while (!text.empty() && text.back() == L'\0')
-            text.pop_back();
+// The REG_SZ value `name` of `path` under `root`; nothing when the key or the value is missing.
+std::optional<std::wstring> string_value(HKEY root, const std::wstring& path, const wchar_t* name)
+{
+    std::wstring text;
+    if (const setup::registry_key k = setup::open_key(root, path); k && setup::read_string(k, name, text))
         return text;
-    }
-    void remove_value(const wchar_t* name) const
-    {
-        const LSTATUS status = RegDeleteValueW(handle_, name);
+    return std::nullopt;
+}
+
+// Deletes the value `name` of `path` under `root`, if both exist.
+void remove_value(HKEY root, const std::wstring& path, const wchar_t* name)
+{
+    if (const setup::registry_key k = setup::open_key(root, path)) {
+        const LSTATUS status = RegDeleteValueW(k.get(), name);
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
             fail(status, "RegDeleteValueW");
     }
-    bool empty() const
-    {
-        DWORD subkeys = 0, values = 0;
-        if (RegQueryInfoKeyW(handle_, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                             nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            return false;
-        return subkeys == 0 && values == 0;
-    }
-
-private:
-    HKEY handle_ = nullptr;
-};
+}
 
 // Deletes `path` under `root` when it exists and holds nothing.
 void remove_if_empty(HKEY root, const std::wstring& path)
 {
     bool empty = false;
-    {
-        const key k = key::open(root, path, KEY_READ);
-        empty = k && k.empty();
+    if (const setup::registry_key k = setup::open_key(root, path)) {
+        DWORD subkeys = 0, values = 0;
+        empty = RegQueryInfoKeyW(k.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                                 nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+                subkeys == 0 && values == 0;
     }
     if (!empty)
         return;
@@ -199,25 +141,22 @@ command_line parse_command_line(const std::vector<std::wstring>& arguments)
     return line;
 }
 
-std::wstring version_text(std::uint64_t version)
-{
-    return fmt::format(L"{}.{}.{}.{}", (version >> 48) & 0xFFFF, (version >> 32) & 0xFFFF, (version >> 16) & 0xFFFF,
-                       version & 0xFFFF);
-}
-
 void register_program(const std::wstring& program, const std::optional<std::uint64_t>& replaced_version,
                       const texts& strings)
 {
     try {
-        key::create(HKEY_LOCAL_MACHINE, company_key).set_string(path_value, program);
+        using setup::create_key;
+        using setup::write_string;
+        write_string(create_key(HKEY_LOCAL_MACHINE, company_key), path_value, program);
         if (replaced_version)
-            key::create(HKEY_LOCAL_MACHINE, product_key)
-                .set_string(replaced_version_value, version_text(*replaced_version));
+            write_string(create_key(HKEY_LOCAL_MACHINE, product_key), replaced_version_value,
+                         setup::version_text(*replaced_version));
         const std::wstring prog_id = layout_prog_id;
-        key::create(HKEY_CLASSES_ROOT, prog_id).set_string(nullptr, strings.get(IDS_LAYOUT_TYPE));
-        key::create(HKEY_CLASSES_ROOT, prog_id + L"\\DefaultIcon").set_string(nullptr, program + L",1");
-        key::create(HKEY_CLASSES_ROOT, prog_id + L"\\shell\\open\\command").set_string(nullptr, open_command(program));
-        key::create(HKEY_CLASSES_ROOT, layout_extension).set_string(nullptr, prog_id);
+        write_string(create_key(HKEY_CLASSES_ROOT, prog_id), nullptr, strings.get(IDS_LAYOUT_TYPE));
+        write_string(create_key(HKEY_CLASSES_ROOT, prog_id + L"\\DefaultIcon"), nullptr, program + L",1");
+        write_string(create_key(HKEY_CLASSES_ROOT, prog_id + L"\\shell\\open\\command"), nullptr,
+                     open_command(program));
+        write_string(create_key(HKEY_CLASSES_ROOT, layout_extension), nullptr, prog_id);
     } catch (const std::system_error&) {
         try {
             unregister_program(program);
@@ -229,25 +168,20 @@ void register_program(const std::wstring& program, const std::optional<std::uint
 
 void unregister_program(const std::wstring& program)
 {
-    bool path_ours = true;
-    if (const key company = key::open(HKEY_LOCAL_MACHINE, company_key)) {
-        const auto path = company.string(path_value);
-        path_ours = !path || same_text(*path, program);
-        if (path && path_ours)
-            company.remove_value(path_value);
-    }
+    const auto path = string_value(HKEY_LOCAL_MACHINE, company_key, path_value);
+    const bool path_ours = !path || same_text(*path, program);
+    if (path && path_ours)
+        remove_value(HKEY_LOCAL_MACHINE, company_key, path_value);
     if (path_ours)
-        if (const key product = key::open(HKEY_LOCAL_MACHINE, product_key))
-            product.remove_value(replaced_version_value);
+        remove_value(HKEY_LOCAL_MACHINE, product_key, replaced_version_value);
     remove_if_empty(HKEY_LOCAL_MACHINE, product_key);
     remove_if_empty(HKEY_LOCAL_MACHINE, company_key);
 
     // The class is ours when its open command starts this program.
     const std::wstring prog_id = layout_prog_id;
     bool class_left = false;
-    if (const key command = key::open(HKEY_CLASSES_ROOT, prog_id, KEY_READ)) {
-        const key open = key::open(HKEY_CLASSES_ROOT, prog_id + L"\\shell\\open\\command", KEY_READ);
-        const auto text = open ? open.string(nullptr) : std::nullopt;
+    if (setup::open_key(HKEY_CLASSES_ROOT, prog_id)) {
+        const auto text = string_value(HKEY_CLASSES_ROOT, prog_id + L"\\shell\\open\\command", nullptr);
         class_left = !(text && same_text(*text, open_command(program)));
     }
     if (!class_left) {
@@ -258,11 +192,9 @@ void unregister_program(const std::wstring& program)
             fail(status, "RegDeleteKeyW");
     }
     // The extension keeps naming the class only while another program's class is there.
-    if (const key extension = key::open(HKEY_CLASSES_ROOT, layout_extension)) {
-        const auto target = extension.string(nullptr);
-        if (!class_left && target && same_text(*target, prog_id))
-            extension.remove_value(nullptr);
-    }
+    const auto target = string_value(HKEY_CLASSES_ROOT, layout_extension, nullptr);
+    if (!class_left && target && same_text(*target, prog_id))
+        remove_value(HKEY_CLASSES_ROOT, layout_extension, nullptr);
     remove_if_empty(HKEY_CLASSES_ROOT, layout_extension);
 }
 

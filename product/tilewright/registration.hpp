@@ -30,9 +30,6 @@ command_line parse_command_line(const std::vector<std::wstring>& arguments);
 // Exit code of a successful registration or unregistration run.
 inline constexpr int registration_succeeded = -10;
 
-// "1.20.0.3" for 0x0001001400000003.
-std::wstring version_text(std::uint64_t version);
-
 // Registry locations.
 inline constexpr const wchar_t* company_key = L"Software\\Marrowind Works";      // under HKLM
 inline constexpr const wchar_t* product_key = L"Software\\Marrowind Works\\Tilewright";

@@ -1,5 +1,7 @@
 #include "product/tilewright/texts.hpp"
 
+#include "engine/registry.hpp"
+
 #include "product/tilewright/resource_ids.h"
 
 #include <array>
@@ -38,15 +40,15 @@ HMODULE own_module()
 
 std::optional<int> read_language(HKEY root, const std::wstring& subkey)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return std::nullopt;
-    DWORD type = 0, value = 0, size = sizeof value;
-    const LSTATUS status = RegQueryValueExW(key, L"MwLanguage", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value)
-        return std::nullopt;
-    return static_cast<int>(value);
+    // A key that cannot be read counts as no stored language.
+    try {
+        std::uint32_t value = 0;
+        const setup::registry_key key = setup::open_key(root, subkey);
+        if (key && setup::read_dword(key, L"MwLanguage", value))
+            return static_cast<int>(value);
+    } catch (const std::system_error&) {
+    }
+    return std::nullopt;
 }
 
 std::wstring language_library(int index)

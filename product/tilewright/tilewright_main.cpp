@@ -2,7 +2,8 @@
 // and unregisters its file type for the setup and the uninstaller.
 
 #include "product/tilewright/document.hpp"
-#include "product/tilewright/identity.hpp"
+#include "app/process_identity.hpp"
+#include "support/own_executable.hpp"
 #include "product/tilewright/main_window.hpp"
 #include "product/tilewright/registration.hpp"
 #include "product/tilewright/resource_ids.h"
@@ -63,12 +64,12 @@ private:
 
 int run(int show_command)
 {
-    const std::wstring program = own_path();
+    const std::wstring program = mw::own_executable_path();
     // Counted among the running processes of the family while it runs, so that a setup
     // started meanwhile asks to close it. Not being counted does not stop the program.
     std::optional<mw::instance_semaphore> counted;
     try {
-        counted.emplace(mw::instance_semaphore_name(application_id()));
+        counted.emplace(mw::instance_semaphore_name(setup::application_id()));
     } catch (const std::system_error&) {
     }
 

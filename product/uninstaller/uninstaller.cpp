@@ -4,6 +4,7 @@
 #include "product/uninstaller/uninstall_ids.h"
 #include "app/process_identity.hpp"
 #include "pages/product.hpp"
+#include "support/own_executable.hpp"
 #include "support/sync_objects.hpp"
 #include "support/uninstall_log.hpp"
 
@@ -109,7 +110,7 @@ int start(const session& s)
     setup::setup_mutex lock(s.application_id);
     if (!wait_until_alone(s, lock))
         return nothing_done;
-    const std::wstring program = own_path();
+    const std::wstring program = mw::own_executable_path();
     const std::wstring log_file = log_beside(program);
     mw::uninstall_log log;
     if (!read_log(s, log_file, log))
@@ -177,21 +178,6 @@ void append_items(std::wstring& text, const texts& strings, const std::vector<st
 }
 
 } // namespace
-
-std::wstring own_path()
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0)
-            return {};
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
 
 bool application_running(const std::wstring& application_id) noexcept
 {

@@ -24,9 +24,6 @@ enum exit_code : int {
     failed = 3,       // an unexpected error stopped the program
 };
 
-// The full path of this program.
-std::wstring own_path();
-
 // Whether a process of the application family runs: the number of units in the family's
 // instance semaphore, counted as the setup counts (add one, take it back, the count before).
 // This program holds no unit. False when the semaphore cannot be used.

@@ -123,6 +123,7 @@ TEST(version_text, spells_the_four_fields)
     EXPECT_EQ(version_text(setup_version), L"1.22.1.1");
     EXPECT_EQ(version_text(make_file_version(1, 20, 0, 3)), L"1.20.0.3");
     EXPECT_EQ(version_text(make_file_version(65535, 0, 65535, 0)), L"65535.0.65535.0");
+    EXPECT_EQ(version_text(0xFFFF000100020003ull), L"65535.1.2.3");
 }
 
 } // namespace

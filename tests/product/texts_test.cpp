@@ -199,10 +199,4 @@ TEST(parse_command_line, tells_the_run_from_its_arguments)
     }
 }
 
-TEST(version_text, writes_the_four_fields)
-{
-    EXPECT_EQ(version_text(0x0001001400000003ull), L"1.20.0.3");
-    EXPECT_EQ(version_text(0xFFFF000100020003ull), L"65535.1.2.3");
-}
-
 } // namespace

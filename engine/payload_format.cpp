@@ -12,10 +12,29 @@ void put(std::string& out, T value)
         out.push_back(static_cast<char>((static_cast<std::uint64_t>(value) >> (8 * i)) & 0xFF));
 }
 
+// The text as UTF-16 code units, whatever the width of wchar_t: where wchar_t holds whole
+// code points (the build machine's tools), those above U+FFFF become surrogate pairs.
+std::u16string utf16_units(const std::wstring& text)
+{
+    std::u16string units;
+    units.reserve(text.size());
+    for (wchar_t c : text) {
+        const auto cp = static_cast<std::uint32_t>(c);
+        if (cp > 0xFFFF) {
+            units.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            units.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            units.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return units;
+}
+
 void put_string(std::string& out, const std::wstring& text)
 {
-    put<std::uint32_t>(out, static_cast<std::uint32_t>(text.size()));
-    for (wchar_t c : text)
+    const std::u16string units = utf16_units(text);
+    put<std::uint32_t>(out, static_cast<std::uint32_t>(units.size()));
+    for (char16_t c : units)
         put<std::uint16_t>(out, static_cast<std::uint16_t>(c));
 }
 

@@ -7,6 +7,8 @@
 //                          UTF-16LE destination folder, u32 kind, u64 size, u32 CRC-32
 //   the files' bytes, in table order
 // All integers little-endian; strings without terminator, lengths in UTF-16 code units.
+// The writer does not depend on the width of wchar_t: where it holds whole code points (the
+// packer built for the build machine), those above U+FFFF are written as surrogate pairs.
 
 #include <cstdint>
 #include <optional>

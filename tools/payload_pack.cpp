@@ -26,7 +26,7 @@ std::wstring widen_utf8(const std::string& text)
         for (int k = 1; k <= extra; ++k)
             cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
         i += 1 + extra;
-        if (cp >= 0x10000) {
+        if (cp >= 0x10000 && sizeof(wchar_t) == 2) {
             cp -= 0x10000;
             out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
             out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
@@ -109,9 +109,10 @@ std::string bzip2_compress(std::string_view data, int level)
     return out;
 }
 
-std::vector<pack_item> read_manifest(const std::wstring& manifest_path, const std::wstring& base_folder)
+std::vector<pack_item> read_manifest(const std::filesystem::path& manifest_path,
+                                     const std::filesystem::path& base_folder)
 {
-    std::ifstream in(std::filesystem::path(manifest_path), std::ios::binary);
+    std::ifstream in(manifest_path, std::ios::binary);
     if (!in)
         throw std::runtime_error("cannot read the manifest");
     std::vector<pack_item> items;
@@ -126,10 +127,11 @@ std::vector<pack_item> read_manifest(const std::wstring& manifest_path, const st
         if (tab2 == std::string::npos)
             throw std::runtime_error("manifest: expected source, destination and kind: " + line);
         pack_item item;
-        item.source = widen_utf8(line.substr(0, tab1));
+        const std::string source = line.substr(0, tab1);
+        item.source = widen_utf8(source);
         item.destination = widen_utf8(line.substr(tab1 + 1, tab2 - tab1 - 1));
         item.kind = kind_of(line.substr(tab2 + 1));
-        item.bytes = read_file(std::filesystem::path(base_folder) / item.source);
+        item.bytes = read_file(base_folder / std::filesystem::path(std::u8string(source.begin(), source.end())));
         for (wchar_t& c : item.source)
             if (c == L'/')
                 c = L'\\';

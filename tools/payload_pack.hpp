@@ -3,6 +3,7 @@
 
 #include "engine/payload_format.hpp"
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,7 @@ std::uint32_t crc32_of(std::string_view data);
 // Reads a manifest: one entry a line, "source<TAB>destination<TAB>kind", UTF-8; blank lines
 // and lines starting with '#' are skipped. Kinds by name (plain, main_executable, uninstaller,
 // module, sample, temporary). Sources are read relative to `base_folder`. Throws on errors.
-std::vector<pack_item> read_manifest(const std::wstring& manifest_path, const std::wstring& base_folder);
+std::vector<pack_item> read_manifest(const std::filesystem::path& manifest_path,
+                                     const std::filesystem::path& base_folder);
 
 } // namespace setup

@@ -1,4 +1,5 @@
-// Build-time tool: packs the files a manifest lists into a payload archive.
+// Build-time tool, built for and run on the build machine: packs the files a manifest lists
+// into a payload archive.
 //   payload_packer MANIFEST OUTPUT [BASE_FOLDER]
 // Sources are read relative to BASE_FOLDER (default: the manifest's folder) and stored in
 // the table as the manifest writes them, so the archive does not depend on where it is built.
@@ -10,7 +11,10 @@
 #include <filesystem>
 #include <fstream>
 
-int wmain(int argc, wchar_t** argv)
+namespace {
+
+template <class Char>
+int pack(int argc, Char** argv)
 {
     if (argc < 3 || argc > 4) {
         std::fputs("usage: payload_packer MANIFEST OUTPUT [BASE_FOLDER]\n", stderr);
@@ -18,8 +22,8 @@ int wmain(int argc, wchar_t** argv)
     }
     try {
         const std::filesystem::path manifest{argv[1]};
-        const std::wstring base = argc == 4 ? std::wstring{argv[3]} : manifest.parent_path().wstring();
-        const auto items = setup::read_manifest(manifest.wstring(), base);
+        const std::filesystem::path base = argc == 4 ? std::filesystem::path{argv[3]} : manifest.parent_path();
+        const auto items = setup::read_manifest(manifest, base);
         const std::string archive = setup::build_archive(items);
         const std::string compressed = setup::bzip2_compress(archive, 9);
         std::ofstream out(std::filesystem::path(argv[2]), std::ios::binary | std::ios::trunc);
@@ -38,3 +42,17 @@ int wmain(int argc, wchar_t** argv)
         return 1;
     }
 }
+
+} // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv)
+{
+    return pack(argc, argv);
+}
+#else
+int main(int argc, char** argv)
+{
+    return pack(argc, argv);
+}
+#endif

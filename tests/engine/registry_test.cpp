@@ -44,11 +44,17 @@ protected:
     void SetUp() override { key_ = create_key(scope_.root(), scope_.path()); }
 
     // Stores a value exactly as given, bypassing the layer.
+    // Stores exactly `bytes`. The system adds a missing terminator to a string value when the
+    // character after the given bytes happens to be a NUL, so the bytes are followed by one
+    // that is not; the stored size shows the value is the one meant.
     void put_raw(const wchar_t* name, DWORD type, const std::vector<BYTE>& bytes)
     {
-        ASSERT_EQ(RegSetValueExW(key_.get(), name, 0, type, bytes.empty() ? nullptr : bytes.data(),
+        std::vector<BYTE> guarded = bytes;
+        guarded.insert(guarded.end(), {0xFF, 0xFF, 0xFF, 0xFF});
+        ASSERT_EQ(RegSetValueExW(key_.get(), name, 0, type, bytes.empty() ? nullptr : guarded.data(),
                                  static_cast<DWORD>(bytes.size())),
                   ERROR_SUCCESS);
+        ASSERT_EQ(stored(name), std::make_pair(type, static_cast<DWORD>(bytes.size())));
     }
     // The stored type and byte size of a value.
     std::pair<DWORD, DWORD> stored(const wchar_t* name)

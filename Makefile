@@ -28,8 +28,7 @@ run: build
 	@bash scripts/run-setup.sh $(BUILD)
 
 bench: build
-	@bash scripts/with-wine.sh $(BUILD) $(BUILD)/bin/bench_extract.exe 9
-	@bash scripts/with-wine.sh $(BUILD) $(BUILD)/bin/bench_extract.exe 9 Z:$(abspath $(BUILD))/resources/payload.bz2
+	@bash scripts/run-bench.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in the build tree's own 32-bit prefix, creating the
-# prefix on first use. Used by CMake as the cross-compiling emulator (tests and build tools).
+# prefix on first use. Used by CMake as the cross-compiling emulator (the tests).
 #   wine-run.sh PROGRAM.exe [ARGS...]     run a program
 #   wine-run.sh --prepare                 only create the prefix
 # The build tree is MW_BUILD_DIR, or the nearest folder above the program (or the current
 # folder) that holds CMakeCache.txt. Tests run headless (Wine's null graphics driver); with
 # MW_WINE_DISPLAY=1 a prefix of its own uses the X display instead (for `make run`).
 set -euo pipefail
+source "$(dirname "$0")/ia32.sh"
+mw_ia32_enter bash "$0" "$@"
 
 find_build_dir() {
   local d=$1

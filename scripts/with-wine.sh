@@ -4,6 +4,8 @@
 # A program given as *.exe is started through Wine.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/ia32.sh"
+mw_ia32_enter bash "$0" "$@"
 build=$(cd "$1" && pwd); shift
 export MW_BUILD_DIR=$build
 "$here/wine-run.sh" --prepare

@@ -30,15 +30,15 @@ mw_ia32_probe() {
 }
 
 # qemu-i386 of version 8 or later (earlier ones cannot serve Wine: they ignore
-# MAP_FIXED_NOREPLACE).
+# MAP_FIXED_NOREPLACE): MW_QEMU_I386 if set, else the one on the PATH.
 mw_ia32_emulator() {
   local qemu version
-  qemu=$(command -v qemu-i386 || command -v qemu-i386-static || true)
-  if [ -z "$qemu" ]; then
-    echo "ia32: no qemu-i386: install Debian's qemu-user 8 or later (scripts/install-packages.sh does, as root)" >&2
+  qemu=${MW_QEMU_I386:-$(command -v qemu-i386 || command -v qemu-i386-static || true)}
+  if [ -z "$qemu" ] || [ ! -x "$qemu" ]; then
+    echo "ia32: no qemu-i386${qemu:+ at $qemu}: install Debian's qemu-user 8 or later (scripts/install-packages.sh does, as root)" >&2
     return 1
   fi
-  version=$("$qemu" --version 2>/dev/null | sed -n '1s/.* version \([0-9][0-9]*\)\..*/\1/p')
+  version=$(timeout 20 "$qemu" --version 2>/dev/null | sed -n '1s/.* version \([0-9][0-9]*\)\..*/\1/p')
   if [ -z "$version" ] || [ "$version" -lt 8 ]; then
     echo "ia32: $qemu is version ${version:-unknown}; Wine needs qemu-user 8 or later (bookworm-backports has it)" >&2
     return 1
@@ -60,7 +60,7 @@ mw_ia32_enter() {
   fi
   local qemu
   qemu=$(mw_ia32_emulator) || {
-    echo "32-bit programs cannot run here: $why, and there is no emulator for them." >&2
+    echo "32-bit programs cannot run here: $why, and there is no usable emulator for them." >&2
     exit 3
   }
   command -v unshare >/dev/null || { echo "32-bit programs cannot run here: no unshare (util-linux)" >&2; exit 3; }

@@ -18,8 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr wchar_t maker_key[] = L"Software\\Marrowind Works";
-
 bool exists(const std::wstring& path) { return !path.empty() && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 } // namespace
@@ -43,7 +41,7 @@ app_context& instance_app_context()
 std::wstring read_installed_application_path(const std::wstring& product_key)
 {
     std::wstring path;
-    if (registry_key key = open_key(HKEY_LOCAL_MACHINE, maker_key))
+    if (registry_key key = open_key(HKEY_LOCAL_MACHINE, maker_key()))
         read_string(key, (product_key + L" Path").c_str(), path);
     return exists(path) ? path : std::wstring{};
 }
@@ -83,7 +81,7 @@ start_environment start_environment::system()
         return path;
     };
     e.own_folder = fs::path(mw::own_executable_path()).parent_path().wstring();
-    e.folders.report_error = [](HRESULT error) { show_system_error(static_cast<std::uint32_t>(error)); };
+    e.folders.report_error = show_known_folder_error;
     return e;
 }
 
@@ -133,7 +131,7 @@ bool detect_existing_installation(app_context& context, const start_environment&
         const std::wstring program_files = known_folder(0, environment.folders);
         if (program_files.empty())
             return false;
-        context.install_folder = (fs::path(program_files) / L"Marrowind Works" / environment.product_key).wstring();
+        context.install_folder = (fs::path(program_files) / maker_name / environment.product_key).wstring();
     }
     if (context.programs_folder.empty()) {
         context.programs_folder = known_folder(1, environment.folders);
@@ -155,12 +153,9 @@ bool check_start(app_context& context, const start_environment& environment)
         return false;
     }
     set_language(pick_user_language(setup_languages));
-    if (registry_key entry =
-            open_key(HKEY_LOCAL_MACHINE, std::wstring(uninstall_key_path) + L"\\" + environment.product_key)) {
-        std::uint32_t language = 0;
-        if (read_dword(entry, L"MwLanguage", language) && language < language_count)
-            set_language(language);
-    }
+    if (const auto language = read_stored_language(HKEY_LOCAL_MACHINE, uninstall_entry_key(environment.product_key));
+        language && *language < language_count)
+        set_language(*language);
     if (!ui_translated(current_language().index))
         set_language(english_language);
 

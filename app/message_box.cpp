@@ -3,6 +3,7 @@
 #include "support/own_executable.hpp"
 
 #include "app/strings.hpp"
+#include "pages/product.hpp"
 #include "pages/version_info.hpp"
 
 #include <memory>
@@ -144,6 +145,11 @@ int show_message(const message_text& text, const message_text& caption, UINT fla
 int show_system_error(std::uint32_t code)
 {
     return show_message(error_text(code), nullptr, MB_OK | MB_ICONWARNING);
+}
+
+void show_known_folder_error(HRESULT error)
+{
+    show_message(error_text(static_cast<std::uint32_t>(error)), setup_title(product_title), MB_ICONWARNING);
 }
 
 std::wstring error_text(std::uint32_t code)

@@ -77,6 +77,9 @@ message_request prepare_message(HWND owner, const message_text& text, const mess
 int show_message(const message_text& text, const message_text& caption, UINT flags);
 // A warning box with the text of an error code and the default caption.
 int show_system_error(std::uint32_t code);
+// The warning for a failed lookup of a known folder: the text of `error` under the setup's
+// title with the product. The setup reports every failed lookup with it.
+void show_known_folder_error(HRESULT error);
 
 // The text of an error code (HRESULT or Win32 code) in the interface language. A code with the
 // customer bit and bit 0x08000000 names a string id in its low 16 bits. Never empty.

@@ -4,6 +4,7 @@
 #include "app/message_box.hpp"
 #include "app/windowing.hpp"
 #include "app/strings.hpp"
+#include "engine/known_folders.hpp"
 #include "support/sync_objects.hpp"
 
 #include <windows.h>
@@ -90,6 +91,7 @@ void framework_init()
     static std::once_flag once;
     std::call_once(once, [] {
         windowing();
+        set_known_folder_error_reporter(show_known_folder_error);
         if (!windows_6_or_later()) {
             show_system_error(ERROR_OLD_WIN_VERSION);
             ExitProcess(1);

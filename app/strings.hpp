@@ -5,6 +5,8 @@
 // of the executable, one table per language.  A table entry whose text is the single character
 // "#" is untranslated and counts as absent.
 
+#include "app/string_table.hpp"
+
 #include <windows.h>
 
 #include <boost/signals2/signal.hpp>
@@ -85,21 +87,6 @@ std::wstring load_string(unsigned id);
 // The text of a string id in one language's table (or its nearest table by language id), or an
 // empty view.  The view points into the module's resources: not copied, not terminated.
 std::wstring_view load_string_in(language_index index, unsigned id);
-
-// The raw entry of a string id in the table of exactly that language id ("#" included), or an
-// empty view when the table or the entry does not exist.
-std::wstring_view string_table_entry(HMODULE module, LANGID language, unsigned id);
-
-// Fills a template: "{0}", "{1}" ... are replaced by the argument in that position, "{{" and
-// "}}" stand for single braces.  Arguments are texts; a malformed template, or a field without an
-// argument, throws fmt::format_error.
-template <class... Texts>
-std::wstring format_text(std::wstring_view text, const Texts&... arguments)
-{
-    static_assert((std::is_convertible_v<const Texts&, std::wstring_view> && ...),
-        "format_text takes texts only; turn numbers into text first");
-    return fmt::format(fmt::runtime(text), std::wstring_view(arguments)...);
-}
 
 // The setup's title (string 1000), alone or followed by " – " and the product's title.
 std::wstring setup_title();

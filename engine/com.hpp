@@ -2,6 +2,8 @@
 // COM ownership: the calling thread's COM initialisation for one scope, and interface pointers
 // released when their owner goes.
 
+#include "support/hresult.hpp"
+
 #include <objbase.h>
 #include <unknwn.h>
 
@@ -10,12 +12,7 @@
 
 namespace setup {
 
-// Throws std::system_error carrying `hr` (system category) when it is a failure.
-inline void check_hresult(HRESULT hr)
-{
-    if (FAILED(hr))
-        throw std::system_error(static_cast<int>(hr), std::system_category());
-}
+using mw::check_hresult;
 
 // Initialises COM on the calling thread for the lifetime of the object. Any success result
 // (S_OK, or S_FALSE when the thread was already initialised in that apartment) counts as an
@@ -92,11 +89,11 @@ public:
     com_ptr<U> query(REFIID iid) const
     {
         if (!p_)
-            throw std::system_error(static_cast<int>(E_POINTER), std::system_category());
+            throw std::system_error(mw::make_hresult_code(E_POINTER));
         com_ptr<U> result;
         check_hresult(p_->QueryInterface(iid, result.put_void()));
         if (!result)
-            throw std::system_error(static_cast<int>(E_POINTER), std::system_category());
+            throw std::system_error(mw::make_hresult_code(E_POINTER));
         return result;
     }
 

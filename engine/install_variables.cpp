@@ -1,6 +1,7 @@
 #include "engine/install_variables.hpp"
 
-#include "engine/payload.hpp"
+#include "engine/compress_error.hpp"
+#include "engine/known_folders.hpp"
 #include "support/paths.hpp"
 
 #include <windows.h>
@@ -85,14 +86,6 @@ bool looks_like_variable(const std::wstring& component)
 
 } // namespace
 
-std::wstring csidl_folder(int csidl)
-{
-    wchar_t buffer[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathW(owner_window(), csidl, nullptr, SHGFP_TYPE_CURRENT, buffer)) || buffer[0] == 0)
-        return {};
-    return buffer;
-}
-
 destination_resolver::destination_resolver(std::wstring install_folder, std::wstring sample_folder,
                                            std::wstring temp_folder)
     : install_folder_(std::move(install_folder)), sample_folder_(std::move(sample_folder)),
@@ -127,7 +120,7 @@ std::wstring destination_resolver::system_folder(int folder_id)
 {
     auto known = system_folders_.find(folder_id);
     if (known == system_folders_.end())
-        known = system_folders_.emplace(folder_id, csidl_folder(folder_id)).first;
+        known = system_folders_.emplace(folder_id, csidl_folder(folder_id, owner_window())).first;
     return known->second;
 }
 

@@ -49,7 +49,4 @@ private:
     std::map<int, std::wstring> system_folders_;
 };
 
-// A CSIDL folder through SHGetFolderPathW; empty when the system has none.
-std::wstring csidl_folder(int csidl);
-
 } // namespace setup

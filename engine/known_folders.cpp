@@ -1,8 +1,5 @@
 #include "engine/known_folders.hpp"
 
-#include "app/message_box.hpp"
-#include "app/strings.hpp"
-#include "pages/product.hpp"
 
 #include <knownfolders.h>
 
@@ -73,9 +70,37 @@ HRESULT lookup_known_folder(REFKNOWNFOLDERID id, std::wstring& path) noexcept
     return S_OK;
 }
 
-void show_known_folder_error(HRESULT error)
+namespace {
+
+std::function<void(HRESULT)>& known_folder_error_reporter()
 {
-    show_message(error_text(static_cast<std::uint32_t>(error)), setup_title(product_title), MB_ICONWARNING);
+    static std::function<void(HRESULT)> reporter;
+    return reporter;
+}
+
+} // namespace
+
+void set_known_folder_error_reporter(std::function<void(HRESULT error)> reporter)
+{
+    known_folder_error_reporter() = std::move(reporter);
+}
+
+void report_known_folder_error(HRESULT error) noexcept
+{
+    try {
+        if (const auto& reporter = known_folder_error_reporter())
+            reporter(error);
+    } catch (...) {
+        // Telling the user is best effort: the lookup's caller has the empty path.
+    }
+}
+
+std::wstring csidl_folder(int csidl, HWND owner)
+{
+    wchar_t buffer[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(owner, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer)) || buffer[0] == 0)
+        return {};
+    return buffer;
 }
 
 std::wstring known_folder(int number)

@@ -1,6 +1,8 @@
 #include "engine/payload.hpp"
 
 #include "engine/install_variables.hpp"
+#include "engine/security.hpp"
+#include "support/hresult.hpp"
 #include "support/memstream.hpp"
 #include "support/paths.hpp"
 #include "support/unique_handle.hpp"
@@ -32,21 +34,6 @@ constexpr std::streamsize chunk_size = 4096;
 // Written files are read back in larger blocks: under Wine a read costs far more than the
 // bytes it moves.
 constexpr DWORD read_back_block = 65536;
-
-class compress_category_impl final : public std::error_category {
-public:
-    const char* name() const noexcept override { return "compress"; }
-    std::string message(int code) const override
-    {
-        switch (static_cast<compress_error>(code)) {
-        case compress_error::invalid_checksum: return "invalid checksum";
-        case compress_error::interrupted: return "interrupted";
-        case compress_error::bzip2_error: return "bzip2 error";
-        case compress_error::unexpected_error: return "unexpected error";
-        default: return "unknown error";
-        }
-    }
-};
 
 [[noreturn]] void fail(compress_error e) { throw std::system_error(make_error_code(e)); }
 
@@ -120,13 +107,6 @@ bool has_parent_component(const std::wstring& folder)
 
 } // namespace
 
-const std::error_category& compress_category() noexcept
-{
-    static const compress_category_impl category;
-    return category;
-}
-
-std::error_code make_error_code(compress_error e) noexcept { return {static_cast<int>(e), compress_category()}; }
 
 bool is_unsafe_entry(const payload_entry& entry)
 {
@@ -393,7 +373,13 @@ std::error_code error_of(std::exception_ptr failure, std::wstring& path)
             path = e.path1().wstring();
         return e.code();
     } catch (const std::system_error& e) {
-        return e.code();
+        // Known kinds: system, C runtime and the engine's own codes. Anything else (an
+        // HRESULT from a refused access grant, say) is an unexpected error.
+        const auto& category = e.code().category();
+        if (category == std::system_category() || category == std::generic_category() ||
+            category == compress_category())
+            return e.code();
+        return make_error_code(compress_error::unexpected_error);
     } catch (const boost::system::system_error& e) {
         const auto& category = e.code().category();
         if (category == boost::system::system_category())

@@ -3,6 +3,7 @@
 // the destinations its install variables name, every written file verified by its CRC-32,
 // every step reported to a callback.
 
+#include "engine/compress_error.hpp"
 #include "engine/payload_format.hpp"
 
 #include <cstdint>
@@ -14,18 +15,6 @@
 #include <variant>
 
 namespace setup {
-
-// Codes of the "compress" error category.
-enum class compress_error {
-    invalid_checksum = 3,
-    test_failed = 4,
-    interrupted = 5,
-    bzip2_error = 6,
-    unexpected_error = 7,
-};
-
-const std::error_category& compress_category() noexcept;
-std::error_code make_error_code(compress_error e) noexcept;
 
 class notification {
 public:
@@ -90,11 +79,6 @@ bool extract_payload(std::istream& stream, const std::wstring& install_folder, c
 // times at most. Throws std::system_error on failure.
 std::uint32_t file_crc32(const std::wstring& path);
 
-// Gives the built-in Users group `access` on a file or folder, replacing any entry it had;
-// `inheritance` 0 for none, 3 for sub-folders and files. Throws std::system_error (an HRESULT
-// in the system category) on failure.
-void grant_users_access(const std::wstring& path, std::uint32_t access, std::uint32_t inheritance);
-
 // Whether an entry cannot be extracted safely: its file name is empty, "." or "..", or holds
 // a character not allowed in file names; its destination folder holds a ".." component; or
 // the folder's first component is in angle brackets but names no install variable.
@@ -102,5 +86,3 @@ bool is_unsafe_entry(const payload_entry& entry);
 
 } // namespace setup
 
-template <>
-struct std::is_error_code_enum<setup::compress_error> : std::true_type {};

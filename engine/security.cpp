@@ -1,6 +1,7 @@
 // Access rights of the built-in Users group on installed files and folders.
 
-#include "engine/payload.hpp"
+#include "engine/security.hpp"
+#include "support/hresult.hpp"
 
 #include <windows.h>
 
@@ -69,7 +70,7 @@ const security_api& api()
 
 [[noreturn]] void fail_with(DWORD error)
 {
-    throw std::system_error(static_cast<int>(HRESULT_FROM_WIN32(error)), std::system_category());
+    throw std::system_error(mw::make_hresult_code(HRESULT_FROM_WIN32(error)));
 }
 
 void check(BOOL ok)
@@ -120,7 +121,7 @@ void grant_users_access(const std::wstring& path, std::uint32_t access, std::uin
     const DWORD new_size = old_size.AclBytesInUse + sizeof(ACCESS_ALLOWED_ACE) + users_length;
     std::unique_ptr<BYTE[]> new_dacl_bytes{new (std::nothrow) BYTE[new_size]};
     if (!new_dacl_bytes)
-        throw std::system_error(static_cast<int>(E_OUTOFMEMORY), std::system_category());
+        throw std::system_error(mw::make_hresult_code(E_OUTOFMEMORY));
     PACL new_dacl = reinterpret_cast<PACL>(new_dacl_bytes.get());
     check(a.initialize_acl(new_dacl, new_size, ACL_REVISION));
 

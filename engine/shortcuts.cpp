@@ -17,7 +17,7 @@ bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 [[noreturn]] void invalid_argument()
 {
-    throw std::system_error(static_cast<int>(E_INVALIDARG), std::system_category());
+    throw std::system_error(mw::make_hresult_code(E_INVALIDARG));
 }
 
 } // namespace

@@ -6,6 +6,23 @@
 
 namespace setup {
 
+std::wstring uninstall_entry_key(const std::wstring& product_key)
+{
+    return std::wstring(uninstall_key_path) + L"\\" + product_key;
+}
+
+std::optional<std::uint32_t> read_stored_language(HKEY root, const std::wstring& entry_key) noexcept
+{
+    try {
+        std::uint32_t value = 0;
+        if (const registry_key entry = open_key(root, entry_key); entry && read_dword(entry, stored_language_value, value))
+            return value;
+    } catch (...) {
+        // An entry that cannot be read holds no language.
+    }
+    return std::nullopt;
+}
+
 bool write_uninstall_entry(mw::uninstall_log& log, const std::wstring& uninstaller,
                            const std::wstring& main_executable, std::uint32_t language)
 {
@@ -24,14 +41,14 @@ bool write_uninstall_entry(mw::uninstall_log& log, const std::wstring& uninstall
     const bool startable = write_string(entry, L"UninstallString", uninstaller);
     write_string(entry, L"DisplayIcon", main_executable + L",0");
     write_string(entry, L"DisplayVersion", version_text(setup_version));
-    write_string(entry, L"Publisher", maker_name);
+    write_string(entry, L"Publisher", std::wstring(maker_name));
     write_string(entry, L"URLInfoAbout", maker_web_address);
     write_string(entry, L"HelpLink", maker_web_address);
     write_string(entry, L"URLUpdateInfo", maker_web_address);
     write_string(entry, L"HelpTelephone", maker_telephone);
     write_dword(entry, L"NoModify", 1);
     write_dword(entry, L"NoRepair", 1);
-    write_dword(entry, L"MwLanguage", language);
+    write_dword(entry, stored_language_value, language);
     log.complete(named && startable, L"");
     return named && startable;
 }

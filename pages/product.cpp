@@ -21,6 +21,11 @@ std::wstring version_text(std::uint64_t version)
                        version & 0xFFFF);
 }
 
+std::wstring maker_key()
+{
+    return L"Software\\" + std::wstring(maker_name);
+}
+
 const std::wstring& product_key_name(std::uint32_t code)
 {
     static const product_row table[] = {

@@ -17,6 +17,16 @@ constexpr std::uint64_t make_file_version(std::uint16_t major, std::uint16_t min
 // "major.minor.build.revision" of a packed 64-bit file version.
 std::wstring version_text(std::uint64_t version);
 
+// The maker: the publisher named in the uninstall entry, the folder its products share under
+// Program Files and the common application data, and its registry key.
+inline constexpr std::wstring_view maker_name = L"Marrowind Works";
+// "Software\\" + the maker's name: under HKEY_LOCAL_MACHINE the installed applications'
+// paths, under HKEY_CURRENT_USER the setup's window size.
+std::wstring maker_key();
+
+// The value of the product's uninstall entry that holds the language chosen in the setup.
+inline constexpr wchar_t stored_language_value[] = L"MwLanguage";
+
 // The number that identifies the product within the maker's range.
 inline constexpr std::uint32_t product_code = 0x601;
 

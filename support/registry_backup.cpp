@@ -10,7 +10,6 @@
 namespace mw {
 namespace {
 
-constexpr wchar_t uninstall_key_path[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 struct key_closer {
     void operator()(HKEY key) const noexcept { RegCloseKey(key); }

@@ -16,7 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr wchar_t white_space[] = L" \t\r\n\v\f";
-constexpr wchar_t uninstall_key_text[] = L"HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr wchar_t class_registration_text[] = L"HKEY_CLASSES_ROOT\\...";
 
 std::wstring trim_right(std::wstring s)
@@ -239,7 +238,7 @@ void uninstall_log::write_lines(std::wostream& out, const std::wstring& install_
         const unsigned code = static_cast<unsigned>(r.kind) * 256 + (static_cast<unsigned>(r.tag) & 0xFF);
         out << fmt::format(L"{:04}:{:04x}:{}", index++, code, r.done ? 1 : 0) << L" -- ";
         if (r.kind == uninstall_key)
-            out << uninstall_key_text << identity_.uninstall_key_name;
+            out << L"HKEY_LOCAL_MACHINE\\" << uninstall_key_path << L'\\' << identity_.uninstall_key_name;
         else if (r.kind == class_registration)
             out << class_registration_text;
         else

@@ -33,6 +33,9 @@ struct log_record {
     bool operator==(const log_record&) const = default;
 };
 
+// The key under HKEY_LOCAL_MACHINE that holds every installed program's entry.
+inline constexpr wchar_t uninstall_key_path[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
 // The texts the log writes that name the product.
 struct log_identity {
     std::wstring product_title;      // "Tilewright 1.22a"

@@ -2,6 +2,8 @@
 
 #include "product/tilewright/resource_ids.h"
 #include "product/tilewright/texts.hpp"
+#include "engine/known_folders.hpp"
+#include "pages/product.hpp"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -17,14 +19,6 @@ bool is_folder(const std::wstring& path)
 {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::wstring csidl_folder(int csidl)
-{
-    wchar_t buffer[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer)))
-        return {};
-    return buffer;
 }
 
 bool less_ignoring_case(const std::wstring& a, const std::wstring& b)
@@ -56,7 +50,7 @@ content_folders find_content_folders(const std::wstring& program_folder)
     const std::wstring textures = program_folder + L"\\Textures", modules = program_folder + L"\\Modules";
     if (is_folder(textures) && is_folder(modules))
         return {textures, modules};
-    const std::wstring base = csidl_folder(CSIDL_COMMON_APPDATA) + L"\\Marrowind Works";
+    const std::wstring base = setup::csidl_folder(CSIDL_COMMON_APPDATA) + L"\\" + std::wstring(setup::maker_name);
     return {base + L"\\Textures\\Tilewright", base + L"\\Modules\\Tilewright"};
 }
 
@@ -172,7 +166,7 @@ std::wstring first_sample_in(const std::vector<std::wstring>& desktops)
 
 std::wstring first_sample()
 {
-    return first_sample_in({csidl_folder(CSIDL_COMMON_DESKTOPDIRECTORY), csidl_folder(CSIDL_DESKTOPDIRECTORY)});
+    return first_sample_in({setup::csidl_folder(CSIDL_COMMON_DESKTOPDIRECTORY), setup::csidl_folder(CSIDL_DESKTOPDIRECTORY)});
 }
 
 } // namespace tilewright

@@ -1,4 +1,5 @@
 #include "product/tilewright/picture.hpp"
+#include "support/hresult.hpp"
 
 #include <windows.h>
 #include <wincodec.h>
@@ -33,7 +34,7 @@ private:
 void check(HRESULT hr)
 {
     if (FAILED(hr))
-        throw std::system_error(static_cast<int>(hr), std::system_category(), "WIC");
+        throw std::system_error(mw::make_hresult_code(hr), "WIC");
 }
 
 int edge(const placement& where, int cells, bool horizontal)
@@ -78,7 +79,7 @@ picture decode_picture(const std::wstring& path)
     UINT width = 0, height = 0;
     check(converter->GetSize(&width, &height));
     if (width == 0 || height == 0 || width > 4096 || height > 4096)
-        throw std::system_error(static_cast<int>(WINCODEC_ERR_IMAGESIZEOUTOFRANGE), std::system_category(), "WIC");
+        throw std::system_error(mw::make_hresult_code(WINCODEC_ERR_IMAGESIZEOUTOFRANGE), "WIC");
     picture out(static_cast<int>(width), static_cast<int>(height));
     check(converter->CopyPixels(nullptr, width * 4, static_cast<UINT>(out.pixels.size() * 4),
                                 reinterpret_cast<BYTE*>(out.pixels.data())));

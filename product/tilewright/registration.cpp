@@ -93,6 +93,16 @@ bool starts_with_switch(const std::wstring& argument, const wchar_t* name, std::
 
 } // namespace
 
+std::wstring company_key()
+{
+    return setup::maker_key();
+}
+
+std::wstring product_key()
+{
+    return company_key() + L"\\" + setup::product_key_name();
+}
+
 command_line parse_command_line(const std::vector<std::wstring>& arguments)
 {
     command_line line;
@@ -147,9 +157,9 @@ void register_program(const std::wstring& program, const std::optional<std::uint
     try {
         using setup::create_key;
         using setup::write_string;
-        write_string(create_key(HKEY_LOCAL_MACHINE, company_key), path_value, program);
+        write_string(create_key(HKEY_LOCAL_MACHINE, company_key()), path_value, program);
         if (replaced_version)
-            write_string(create_key(HKEY_LOCAL_MACHINE, product_key), replaced_version_value,
+            write_string(create_key(HKEY_LOCAL_MACHINE, product_key()), replaced_version_value,
                          setup::version_text(*replaced_version));
         const std::wstring prog_id = layout_prog_id;
         write_string(create_key(HKEY_CLASSES_ROOT, prog_id), nullptr, strings.get(IDS_LAYOUT_TYPE));
@@ -168,14 +178,14 @@ void register_program(const std::wstring& program, const std::optional<std::uint
 
 void unregister_program(const std::wstring& program)
 {
-    const auto path = string_value(HKEY_LOCAL_MACHINE, company_key, path_value);
+    const auto path = string_value(HKEY_LOCAL_MACHINE, company_key(), path_value);
     const bool path_ours = !path || same_text(*path, program);
     if (path && path_ours)
-        remove_value(HKEY_LOCAL_MACHINE, company_key, path_value);
+        remove_value(HKEY_LOCAL_MACHINE, company_key(), path_value);
     if (path_ours)
-        remove_value(HKEY_LOCAL_MACHINE, product_key, replaced_version_value);
-    remove_if_empty(HKEY_LOCAL_MACHINE, product_key);
-    remove_if_empty(HKEY_LOCAL_MACHINE, company_key);
+        remove_value(HKEY_LOCAL_MACHINE, product_key(), replaced_version_value);
+    remove_if_empty(HKEY_LOCAL_MACHINE, product_key());
+    remove_if_empty(HKEY_LOCAL_MACHINE, company_key());
 
     // The class is ours when its open command starts this program.
     const std::wstring prog_id = layout_prog_id;

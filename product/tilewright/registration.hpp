@@ -31,8 +31,9 @@ command_line parse_command_line(const std::vector<std::wstring>& arguments);
 inline constexpr int registration_succeeded = -10;
 
 // Registry locations.
-inline constexpr const wchar_t* company_key = L"Software\\Marrowind Works";      // under HKLM
-inline constexpr const wchar_t* product_key = L"Software\\Marrowind Works\\Tilewright";
+// The maker's key and the product's key under it, both under HKLM.
+std::wstring company_key();
+std::wstring product_key();
 inline constexpr const wchar_t* path_value = L"Tilewright Path";
 inline constexpr const wchar_t* replaced_version_value = L"Replaced Version";
 inline constexpr const wchar_t* layout_extension = L".cal";

@@ -1,10 +1,13 @@
 #include "product/tilewright/texts.hpp"
 
-#include "engine/registry.hpp"
+#include "app/string_table.hpp"
+#include "engine/uninstall_entry.hpp"
+#include "pages/product.hpp"
 
 #include "product/tilewright/resource_ids.h"
 
 #include <array>
+#include <limits>
 
 namespace tilewright {
 namespace {
@@ -38,17 +41,13 @@ HMODULE own_module()
 
 } // namespace
 
-std::optional<int> read_language(HKEY root, const std::wstring& subkey)
+std::optional<int> stored_language()
 {
-    // A key that cannot be read counts as no stored language.
-    try {
-        std::uint32_t value = 0;
-        const setup::registry_key key = setup::open_key(root, subkey);
-        if (key && setup::read_dword(key, L"MwLanguage", value))
-            return static_cast<int>(value);
-    } catch (const std::system_error&) {
-    }
-    return std::nullopt;
+    const auto value =
+        setup::read_stored_language(HKEY_LOCAL_MACHINE, setup::uninstall_entry_key(setup::product_key_name()));
+    if (!value || *value > static_cast<std::uint32_t>(std::numeric_limits<int>::max()))
+        return std::nullopt;
+    return static_cast<int>(*value);
 }
 
 std::wstring language_library(int index)
@@ -59,25 +58,10 @@ std::wstring language_library(int index)
 
 std::optional<std::wstring> load_string_in(HMODULE module, LANGID language, unsigned id)
 {
-    // A string table resource holds the strings of 16 ids, each a length and that many
-    // UTF-16 units.
-    HRSRC resource = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), language);
-    if (!resource)
+    const std::wstring_view text = setup::string_table_entry(module, language, id);
+    if (text.empty())
         return std::nullopt;
-    HGLOBAL loaded = LoadResource(module, resource);
-    const auto* data = static_cast<const WCHAR*>(loaded ? LockResource(loaded) : nullptr);
-    const DWORD size = SizeofResource(module, resource) / sizeof(WCHAR);
-    if (!data)
-        return std::nullopt;
-    DWORD pos = 0;
-    for (unsigned i = 0; i < id % 16; ++i) {
-        if (pos >= size)
-            return std::nullopt;
-        pos += 1 + data[pos];
-    }
-    if (pos >= size || data[pos] == 0 || pos + 1 + data[pos] > size)
-        return std::nullopt;
-    return std::wstring(data + pos + 1, data[pos]);
+    return std::wstring(text);
 }
 
 texts::texts(int index, const std::wstring& library_folder)

@@ -17,12 +17,9 @@ inline constexpr int language_english = 1;
 inline constexpr int language_german = 2;
 inline constexpr int language_spanish = 3;
 
-// The language index stored as the REG_DWORD "MwLanguage" of `subkey` under `root`; nothing
-// when the key or value is missing or the value is not a 4-byte REG_DWORD.
-std::optional<int> read_language(HKEY root, const std::wstring& subkey);
-
-// The product's uninstall key under HKEY_LOCAL_MACHINE, which holds "MwLanguage".
-inline constexpr const wchar_t* uninstall_key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tilewright";
+// The language index the setup stored in the product's uninstall entry under
+// HKEY_LOCAL_MACHINE; nothing when there is none or it cannot be read.
+std::optional<int> stored_language();
 
 // The language library of a language index ("Tilewright_fr.dll", ...); empty for English and
 // for every index this program has no translation for.

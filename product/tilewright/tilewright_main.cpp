@@ -73,7 +73,7 @@ int run(int show_command)
     } catch (const std::system_error&) {
     }
 
-    const texts strings(read_language(HKEY_LOCAL_MACHINE, uninstall_key).value_or(language_english),
+    const texts strings(stored_language().value_or(language_english),
                         folder_of(program) + L"\\Lang");
     const command_line line = parse_command_line(arguments());
     switch (line.mode) {

@@ -21,16 +21,8 @@ LANGID language_langid(std::uint32_t language) noexcept
 
 std::uint32_t stored_language(const std::wstring& product_key)
 {
-    try {
-        const setup::registry_key entry =
-            setup::open_key(HKEY_LOCAL_MACHINE, std::wstring(setup::uninstall_key_path) + L"\\" + product_key);
-        std::uint32_t value = english;
-        if (entry && setup::read_dword(entry, L"MwLanguage", value) && value <= spanish)
-            return value;
-    } catch (const std::system_error&) {
-        // An entry that cannot be read: the default language.
-    }
-    return english;
+    const auto value = setup::read_stored_language(HKEY_LOCAL_MACHINE, setup::uninstall_entry_key(product_key));
+    return value && *value <= spanish ? *value : english;
 }
 
 texts::texts(std::uint32_t language, HMODULE module)

@@ -2,7 +2,7 @@
 // The uninstall program's texts: the language the setup stored with the installation, and the
 // program's own string tables in the four languages the setup offers.
 
-#include "app/strings.hpp"
+#include "app/string_table.hpp"
 
 #include <windows.h>
 

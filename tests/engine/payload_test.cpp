@@ -1,6 +1,8 @@
 #include "engine/payload.hpp"
+#include "engine/security.hpp"
 
 #include "engine/install_variables.hpp"
+#include "support/hresult.hpp"
 #include "support/paths.hpp"
 
 #include "support/memstream.hpp"
@@ -269,6 +271,37 @@ TEST(extract_payload, abort_from_the_callback_fails_with_code_5)
     }
 }
 
+TEST(extract_payload, a_failure_carries_system_and_runtime_codes_and_any_other_kind_as_code_7)
+{
+    // What a step inside the extraction may raise: a refused access grant raises an HRESULT,
+    // which is of no kind the failure reports, so it becomes the unexpected error.
+    struct raised_case {
+        std::error_code raised;
+        std::error_code reported;
+    };
+    const std::error_code denied{ERROR_ACCESS_DENIED, std::system_category()};
+    const std::error_code no_space{ENOSPC, std::generic_category()};
+    const raised_case cases[] = {
+        {denied, denied},
+        {no_space, no_space},
+        {make_error_code(compress_error::invalid_checksum), make_error_code(compress_error::invalid_checksum)},
+        {mw::make_hresult_code(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)), make_error_code(compress_error::unexpected_error)},
+        {mw::make_hresult_code(E_OUTOFMEMORY), make_error_code(compress_error::unexpected_error)},
+    };
+    for (const auto& c : cases) {
+        scratch_folder dir;
+        recorder rec;
+        rec.answer = [&](const notification& n) -> notification::result {
+            if (n.index() == file_end)
+                throw std::system_error(c.raised);
+            return notification::proceed;
+        };
+        EXPECT_FALSE(extract_archive(setup::build_archive(sample_items()), dir, rec)) << c.raised;
+        ASSERT_NE(rec.failure(), nullptr) << c.raised;
+        EXPECT_EQ(rec.failure()->code, c.reported) << c.raised;
+    }
+}
+
 TEST(extract_payload, unsafe_entries_fail_with_code_7_before_any_file_is_written)
 {
     struct unsafe_case {
@@ -472,7 +505,7 @@ TEST(grant_users_access, succeeds_on_files_and_folders_and_reports_missing_ones)
         setup::grant_users_access(dir / L"missing.lbm", 0x13019F, 0);
         ADD_FAILURE() << "no error";
     } catch (const std::system_error& e) {
-        EXPECT_EQ(static_cast<HRESULT>(e.code().value()), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+        EXPECT_EQ(e.code(), mw::make_hresult_code(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)));
     }
 }
 

@@ -1,6 +1,7 @@
 #include "engine/shortcuts.hpp"
 
 #include "engine/com.hpp"
+#include "support/hresult.hpp"
 #include "support/paths.hpp"
 #include "tests/scratch.hpp"
 
@@ -158,7 +159,7 @@ TEST_F(shortcut_test, failures_raise_the_hresult_and_write_nothing)
             const std::wstring path = create_shortcut(c.target, c.folder, c.name);
             ADD_FAILURE() << c.what << ": returned " << fs::path(path);
         } catch (const std::system_error& e) {
-            EXPECT_EQ(&e.code().category(), &std::system_category()) << c.what;
+            EXPECT_EQ(&e.code().category(), &mw::hresult_category()) << c.what;
             EXPECT_TRUE(FAILED(static_cast<HRESULT>(e.code().value()))) << c.what << ": " << e.code().value();
             if (c.expected != S_OK) {
                 EXPECT_EQ(static_cast<HRESULT>(e.code().value()), c.expected) << c.what;

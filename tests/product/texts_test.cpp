@@ -2,6 +2,7 @@
 #include "product/tilewright/registration.hpp"
 #include "product/tilewright/resource_ids.h"
 #include "product/tilewright/texts.hpp"
+#include "engine/uninstall_entry.hpp"
 
 #include "tests/product/product_support.hpp"
 
@@ -109,11 +110,11 @@ protected:
 
 TEST_F(language_value, is_read_only_from_a_four_byte_dword)
 {
-    EXPECT_EQ(read_language(HKEY_CURRENT_USER, key_path), std::nullopt) << "no value";
+    EXPECT_EQ(setup::read_stored_language(HKEY_CURRENT_USER, key_path), std::nullopt) << "no value";
     struct value_case {
         DWORD type;
         std::vector<BYTE> data;
-        std::optional<int> expected;
+        std::optional<std::uint32_t> expected;
     };
     const value_case cases[] = {
         {REG_DWORD, {2, 0, 0, 0}, 2},
@@ -125,9 +126,9 @@ TEST_F(language_value, is_read_only_from_a_four_byte_dword)
     for (const auto& c : cases) {
         ASSERT_EQ(RegSetValueExW(key, L"MwLanguage", 0, c.type, c.data.data(), static_cast<DWORD>(c.data.size())),
                   ERROR_SUCCESS);
-        EXPECT_EQ(read_language(HKEY_CURRENT_USER, key_path), c.expected) << c.type << " " << c.data.size();
+        EXPECT_EQ(setup::read_stored_language(HKEY_CURRENT_USER, key_path), c.expected) << c.type << " " << c.data.size();
     }
-    EXPECT_EQ(read_language(HKEY_CURRENT_USER, key_path + L"\\missing"), std::nullopt);
+    EXPECT_EQ(setup::read_stored_language(HKEY_CURRENT_USER, key_path + L"\\missing"), std::nullopt);
 }
 
 TEST(describe, names_the_line_and_the_fault_in_the_users_language)

@@ -5,6 +5,8 @@
 
 #include "engine/payload_format.hpp"
 
+#include <windows.h>
+
 #include <cstdint>
 #include <functional>
 #include <istream>
@@ -94,6 +96,14 @@ std::uint32_t file_crc32(const std::wstring& path);
 // `inheritance` 0 for none, 3 for sub-folders and files. Throws std::system_error (an HRESULT
 // in the system category) on failure.
 void grant_users_access(const std::wstring& path, std::uint32_t access, std::uint32_t inheritance);
+
+namespace details {
+// The call through which grant_users_access stores the descriptor it built: SetFileSecurityW
+// unless replaced (a test sees the list it would store where the file system keeps none).
+// Null restores SetFileSecurityW. Returns the replacement in place before, null for none.
+using file_security_store = BOOL(WINAPI*)(LPCWSTR path, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor);
+file_security_store replace_file_security_store(file_security_store store) noexcept;
+} // namespace details
 
 // Whether an entry cannot be extracted safely: its file name is empty, "." or "..", or holds
 // a character not allowed in file names; its destination folder holds a ".." component; or

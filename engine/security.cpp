@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace setup {
@@ -86,7 +87,18 @@ struct users_sid {
     PSID get() { return bytes; }
 };
 
+details::file_security_store& replaced_store()
+{
+    static details::file_security_store store = nullptr;
+    return store;
+}
+
 } // namespace
+
+details::file_security_store details::replace_file_security_store(file_security_store store) noexcept
+{
+    return std::exchange(replaced_store(), store);
+}
 
 void grant_users_access(const std::wstring& path, std::uint32_t access, std::uint32_t inheritance)
 {
@@ -152,7 +164,8 @@ void grant_users_access(const std::wstring& path, std::uint32_t access, std::uin
     check(a.set_dacl(&descriptor, TRUE, new_dacl, FALSE));
     const SECURITY_DESCRIPTOR_CONTROL kept = control & (SE_DACL_AUTO_INHERITED | SE_DACL_PROTECTED);
     check(a.set_control(&descriptor, SE_DACL_AUTO_INHERITED | SE_DACL_PROTECTED, kept));
-    check(a.set_file_security(path.c_str(), DACL_SECURITY_INFORMATION, &descriptor));
+    const auto store = replaced_store() ? replaced_store() : a.set_file_security;
+    check(store(path.c_str(), DACL_SECURITY_INFORMATION, &descriptor));
 }
 
 } // namespace setup

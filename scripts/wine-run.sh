@@ -48,7 +48,7 @@ if [ ! -f "$WINEPREFIX/.mw-ready" ]; then
       # Headless: Wine's null graphics driver runs dialogs without an X server.
       wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
     fi
-    wineserver -w
+    timeout 120 wineserver -w || { wineserver -k >/dev/null 2>&1 || true; }
     touch "$WINEPREFIX/.mw-ready"
   fi
   exec 9>&-

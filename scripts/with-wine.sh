@@ -18,8 +18,13 @@ export WINEARCH=win32 WINEDEBUG=-all HOME=$build/wine/home
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 # A server that a build step started (the payload packer runs under Wine) may still be
-# running; a second "wineserver -p" would then fail. Let it end first.
-wineserver -w
+# running; a second "wineserver -p" would then fail. Let it end first, but not for ever: a
+# server kept alive by a program that hangs is killed with everything it runs.
+if ! timeout "${MW_WINESERVER_WAIT:-60}" wineserver -w; then
+  echo "with-wine.sh: the Wine server did not end within ${MW_WINESERVER_WAIT:-60} s; killing it" >&2
+  wineserver -k >/dev/null 2>&1 || true
+  timeout 10 wineserver -w || true
+fi
 wineserver -p
 # Warm-up: Wine's service processes start now, not inside the first test (they would keep
 # that test's output pipe open). rundll32 without arguments also starts the desktop process

@@ -1,5 +1,6 @@
 #pragma once
-// A fresh folder in the temporary folder for one test, removed with everything in it.
+// A fresh folder for one test, in the temporary folder unless given another parent, removed
+// with everything in it.
 
 #include "support/temp_names.hpp"
 
@@ -15,6 +16,13 @@ namespace testing_support {
 class scratch_folder {
 public:
     scratch_folder() : path_(mw::unique_temp_path(L"mwtest-%%%%%%%%")) { std::filesystem::create_directories(path_); }
+    // A fresh folder below `parent` (another volume, a system folder) instead of the temporary
+    // folder. Throws std::filesystem::filesystem_error when it cannot be created.
+    explicit scratch_folder(const std::filesystem::path& parent)
+        : path_(parent / std::filesystem::path(mw::unique_temp_path(L"mwtest-%%%%%%%%")).filename())
+    {
+        std::filesystem::create_directories(path_);
+    }
     ~scratch_folder()
     {
         std::error_code ec;

@@ -29,8 +29,17 @@ TEST(setup_process, a_second_setup_shows_the_busy_text_and_ends)
     child_process second{setup_program()};
     const auto box = wait_for_message_box(second.id());
     ASSERT_TRUE(box);
-    EXPECT_FALSE(box->text.empty());
-    EXPECT_EQ(box->text.find(L'\n'), std::wstring::npos); // the system's text, without a line break
+    // The system's text of ERROR_BUSY in the language the setup starts in (the refusal comes
+    // before the language choice), without its line break.
+    wchar_t* busy = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr,
+        ERROR_BUSY, LANGIDFROMLCID(setup::current_language().lcid), reinterpret_cast<LPWSTR>(&busy), 0, nullptr);
+    ASSERT_GT(length, 0u);
+    std::wstring expected{busy, length};
+    LocalFree(busy);
+    expected.erase(expected.find_last_not_of(L"\r\n ") + 1);
+    EXPECT_EQ(box->text, expected);
     answer(*box, box->buttons.at(0));
     EXPECT_EQ(second.wait_for_exit(), 0u);
     ReleaseMutex(mutex.get());
@@ -53,8 +62,16 @@ TEST(setup_process, waits_while_the_application_runs_and_retries)
 
     application.reset(); // the application ends
     answer(*box, IDRETRY);
+    ASSERT_TRUE(wait_for_window_closed(box->window));
+    // From now until the setup ends, it shows no other box.
+    bool asked_again = false;
+    const bool ended = wait_until([&] {
+        asked_again = asked_again || find_message_box(setup.id()).has_value();
+        return !setup.running();
+    });
+    EXPECT_FALSE(asked_again);
+    ASSERT_TRUE(ended);
     EXPECT_EQ(setup.wait_for_exit(), 0u);
-    EXPECT_FALSE(find_message_box(setup.id()));
 }
 
 TEST(setup_process, cancel_while_the_application_runs_ends_the_setup)

@@ -145,25 +145,27 @@ TEST_F(placement, windows_are_moved_in_their_own_coordinates)
     EXPECT_FALSE(ensure_visible(HWND{nullptr}, 50));
 }
 
-TEST(icon_provider, registered_by_the_entry_function)
+// The record keeps the callable and asks it at every call: the icon is the provider's current
+// answer, a provider that throws gives none, and none is registered gives none.
+TEST(icon_provider, asks_the_registered_provider_at_every_call)
 {
     setup::set_icon_provider(nullptr);
     EXPECT_EQ(setup::icon_provider(), nullptr);
 
-    const HICON icon = LoadIconW(nullptr, IDI_APPLICATION);
-    ASSERT_TRUE(icon);
+    const HICON icons[] = {LoadIconW(nullptr, IDI_APPLICATION), LoadIconW(nullptr, IDI_WARNING)};
+    ASSERT_TRUE(icons[0] && icons[1] && icons[0] != icons[1]);
     int calls = 0;
-    setup::set_icon_provider([&] {
-        ++calls;
-        return icon;
-    });
-    EXPECT_EQ(setup::icon_provider(), icon);
-    EXPECT_EQ(calls, 1);
+    setup::set_icon_provider([&] { return icons[calls++ % 2]; });
+    EXPECT_EQ(setup::icon_provider(), icons[0]);
+    EXPECT_EQ(setup::icon_provider(), icons[1]);
+    EXPECT_EQ(calls, 2);
     EXPECT_EQ(&setup::windowing(), &setup::windowing());
+    EXPECT_TRUE(setup::windowing().icon_provider);
 
     setup::set_icon_provider([]() -> HICON { throw std::runtime_error("no icon"); });
     EXPECT_EQ(setup::icon_provider(), nullptr);
     setup::set_icon_provider(nullptr);
+    EXPECT_EQ(setup::icon_provider(), nullptr);
 }
 
 } // namespace

@@ -13,10 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -148,6 +151,71 @@ TEST(extract_payload, writes_every_file_to_its_destination_and_reports_each_step
     EXPECT_EQ(begins[2].a, 5u);
 }
 
+// Little-endian integers and UTF-16LE strings, written out here byte by byte so that the reader
+// is checked against the layout itself, not against the writer it shares its code with.
+std::string le(std::uint64_t value, int width)
+{
+    std::string bytes;
+    for (int i = 0; i < width; ++i)
+        bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    return bytes;
+}
+
+std::string counted_utf16(const std::wstring& text)
+{
+    std::string bytes = le(text.size(), 4);
+    for (wchar_t c : text)
+        bytes += le(static_cast<std::uint16_t>(c), 2);
+    return bytes;
+}
+
+// Two entries, then `slack` bytes that the table size still counts.
+std::string table_by_hand(const std::string& slack)
+{
+    std::string entries = counted_utf16(L"build\\docs\\check.txt") + counted_utf16(L"<InstallPath>\\Docs") +
+                          le(1, 4) + le(9, 8) + le(0xCBF43926, 4);
+    entries += counted_utf16(L"caf\u00e9.txt") + counted_utf16(L"<Temporary>") + le(5, 4) + le(3, 8) +
+               le(0x352441C2, 4);
+    const std::string body = le(2, 4) + entries + slack;
+    return le(8 + body.size(), 8) + body;
+}
+
+TEST(payload_table, a_table_written_by_hand_reads_field_by_field)
+{
+    for (const std::string& slack : {std::string{}, std::string("\x7F\x00\xFF junk", 9)}) {
+        const std::string table = table_by_hand(slack);
+        ASSERT_EQ(table.size(), 8u + 4 + (4 + 40 + 4 + 36 + 4 + 8 + 4) + (4 + 16 + 4 + 22 + 4 + 8 + 4) + slack.size());
+        const auto entries = setup::read_table(table);
+        ASSERT_TRUE(entries) << slack.size() << " bytes after the last entry";
+        ASSERT_EQ(entries->size(), 2u);
+        const setup::payload_entry expected[] = {
+            {L"build\\docs\\check.txt", L"<InstallPath>\\Docs", 1, 9, 0xCBF43926},
+            {L"caf\u00e9.txt", L"<Temporary>", 5, 3, 0x352441C2},
+        };
+        for (std::size_t i = 0; i < 2; ++i) {
+            const setup::payload_entry& e = (*entries)[i];
+            EXPECT_EQ(e.source, expected[i].source) << i;
+            EXPECT_EQ(e.destination, expected[i].destination) << i;
+            EXPECT_EQ(e.kind, expected[i].kind) << i;
+            EXPECT_EQ(e.size, expected[i].size) << i;
+            EXPECT_EQ(e.crc, expected[i].crc) << i;
+        }
+    }
+}
+
+TEST(payload_table, a_hand_written_archive_extracts_and_its_slack_is_skipped)
+{
+    scratch_folder dir;
+    recorder rec;
+    const std::string table = table_by_hand("slack");
+    ASSERT_TRUE(extract_archive(table + "123456789" + "abc", dir, rec));
+    EXPECT_EQ(read_bytes(dir / L"Install\\Docs\\check.txt"), "123456789");
+    EXPECT_EQ(read_bytes(dir / L"Temp\\caf\u00e9.txt"), "abc");
+    ASSERT_GE(rec.events.size(), 2u);
+    EXPECT_EQ(rec.events[1].index, progress);
+    EXPECT_EQ(rec.events[1].a, table.size()); // the data starts after the slack
+}
+
 TEST(extract_payload, an_archive_of_no_entries_succeeds)
 {
     scratch_folder dir;
@@ -183,14 +251,14 @@ TEST(extract_payload, data_that_does_not_end_with_the_last_entry_fails_with_code
     struct damage_case {
         const char* name;
         std::string data;
-        bool path_known; // the failure happened inside an entry
+        const wchar_t* path; // the entry whose bytes were arriving, below the scratch folder; none outside entries
     };
     const damage_case cases[] = {
-        {"one byte after the last entry", archive + "x", false},
-        {"ends inside the last entry", archive.substr(0, archive.size() - 3), false},
-        {"ends inside the first entry", archive.substr(0, archive.size() - 5020), false},
-        {"ends inside the table", archive.substr(0, 20), false},
-        {"table size below the header", std::string("\x08\0\0\0\0\0\0\0", 8) + archive.substr(8), false},
+        {"one byte after the last entry", archive + "x", nullptr},
+        {"ends inside the last entry", archive.substr(0, archive.size() - 3), L"Temp\\notes.txt"},
+        {"ends inside the first entry", archive.substr(0, archive.size() - 5020), L"Install\\stone.jpg"},
+        {"ends inside the table", archive.substr(0, 20), nullptr},
+        {"table size below the header", std::string("\x08\0\0\0\0\0\0\0", 8) + archive.substr(8), nullptr},
     };
     for (const auto& c : cases) {
         scratch_folder dir;
@@ -200,6 +268,11 @@ TEST(extract_payload, data_that_does_not_end_with_the_last_entry_fails_with_code
         ASSERT_NE(f, nullptr) << c.name;
         EXPECT_EQ(f->code, make_error_code(compress_error::unexpected_error)) << c.name;
         EXPECT_EQ(rec.indices().back(), failed) << c.name;
+        if (c.path) {
+            EXPECT_TRUE(mw::same_path(f->path, dir / c.path)) << c.name << ": " << fs::path(f->path);
+        } else {
+            EXPECT_EQ(f->path, L"") << c.name;
+        }
     }
 }
 
@@ -351,22 +424,119 @@ TEST(extract_payload, a_file_that_cannot_be_opened_fails_with_its_system_error_a
     EXPECT_TRUE(mw::same_path(rec.failure()->path, dir / L"Install\\Lang\\French.dll"));
 }
 
+// What grant_users_access would store, seen through its store seam: the file system of the
+// tests' Wine keeps no access lists, so reading them back would show nothing.
+struct stored_grant {
+    std::wstring path;
+    int users_entries = 0; // entries of the built-in Users group
+    DWORD mask = 0;
+    BYTE flags = 0;
+    std::vector<BYTE> others; // every other entry, back to back
+};
+
+std::vector<stored_grant>& stored_grants()
+{
+    static std::vector<stored_grant> grants;
+    return grants;
+}
+
+BOOL WINAPI record_grant(LPCWSTR path, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor)
+{
+    stored_grant grant;
+    grant.path = path;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    BYTE users[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof users;
+    if (what != DACL_SECURITY_INFORMATION || !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) ||
+        !present || !dacl || !CreateWellKnownSid(WinBuiltinUsersSid, nullptr, users, &size)) {
+        grant.users_entries = -1;
+    } else {
+        for (DWORD i = 0; i < dacl->AceCount; ++i) {
+            void* ace = nullptr;
+            GetAce(dacl, i, &ace);
+            auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+            if (allowed->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && EqualSid(&allowed->SidStart, users)) {
+                ++grant.users_entries;
+                grant.mask = allowed->Mask;
+                grant.flags = allowed->Header.AceFlags;
+            } else {
+                const auto* bytes = static_cast<const BYTE*>(ace);
+                grant.others.insert(grant.others.end(), bytes, bytes + allowed->Header.AceSize);
+            }
+        }
+    }
+    stored_grants().push_back(grant);
+    return TRUE;
+}
+
+// Records the grants instead of storing them, for the life of the object.
+class grant_recorder {
+public:
+    grant_recorder() : previous_(setup::details::replace_file_security_store(record_grant)) { stored_grants().clear(); }
+    ~grant_recorder() { setup::details::replace_file_security_store(previous_); }
+    grant_recorder(const grant_recorder&) = delete;
+    grant_recorder& operator=(const grant_recorder&) = delete;
+
+private:
+    setup::details::file_security_store previous_;
+};
+
 TEST(extract_payload, opens_shared_folders_when_first_written_into)
 {
     scratch_folder dir;
-    // A shared variable's sub-folders below a real system folder: the test's own, removed after.
-    const std::wstring maker = L"mwtest-shared-" + fs::path(dir.path()).filename().wstring();
+    // A shared variable's sub-folders below a real system folder: the test's own.
+    const scratch_folder root{fs::path(_wgetenv(L"ALLUSERSPROFILE"))};
+    const std::wstring maker = root.path().filename().wstring();
     const std::vector<pack_item> items{
         {L"a.txt", L"<CommonData>\\" + maker + L"\\Textures\\One", 0, "a"},
         {L"b.txt", L"<CommonData>\\" + maker + L"\\Textures\\One", 0, "b"},
+        {L"c.txt", L"<CommonData>\\" + maker + L"\\Textures", 0, "c"},
     };
+    grant_recorder grants;
     recorder rec;
-    const bool ok = extract_archive(setup::build_archive(items), dir, rec);
-    const fs::path root = fs::path(_wgetenv(L"ALLUSERSPROFILE")) / maker;
-    EXPECT_TRUE(ok);
+    ASSERT_TRUE(extract_archive(setup::build_archive(items), dir, rec));
     EXPECT_EQ(read_bytes(root / L"Textures\\One\\b.txt"), "b");
-    std::error_code ec;
-    fs::remove_all(root, ec);
+
+    // Each folder below the system folder once, full access inherited by sub-folders and files.
+    std::vector<std::wstring> expected{root.path().wstring(), root / L"Textures", root / L"Textures\\One"};
+    ASSERT_EQ(stored_grants().size(), expected.size());
+    for (const stored_grant& grant : stored_grants()) {
+        const auto match = std::find_if(expected.begin(), expected.end(),
+                                        [&](const std::wstring& folder) { return mw::same_path(folder, grant.path); });
+        EXPECT_NE(match, expected.end()) << fs::path(grant.path);
+        if (match != expected.end())
+            expected.erase(match);
+        EXPECT_EQ(grant.users_entries, 1) << fs::path(grant.path);
+        EXPECT_EQ(grant.mask, 0x1F01FFu) << fs::path(grant.path);
+        EXPECT_EQ(grant.flags, CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE) << fs::path(grant.path);
+    }
+}
+
+TEST(grant_users_access, builds_one_users_entry_and_keeps_the_others)
+{
+    scratch_folder dir;
+    write_bytes(dir / L"module.lbm", "m");
+    grant_recorder grants;
+    setup::grant_users_access(dir / L"module.lbm", 0x13019F, 0);
+    setup::grant_users_access(dir.path().wstring(), 0x1F01FF, 3);
+    ASSERT_EQ(stored_grants().size(), 2u);
+    EXPECT_EQ(stored_grants()[0].path, dir / L"module.lbm");
+    EXPECT_EQ(stored_grants()[0].users_entries, 1);
+    EXPECT_EQ(stored_grants()[0].mask, 0x13019Fu);
+    EXPECT_EQ(stored_grants()[0].flags, 0u);
+    EXPECT_EQ(stored_grants()[1].users_entries, 1);
+    EXPECT_EQ(stored_grants()[1].mask, 0x1F01FFu);
+    EXPECT_EQ(stored_grants()[1].flags, CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE);
+
+    // The entries the file had, other than the Users group's, are all in the list built for it.
+    DWORD needed = 0;
+    GetFileSecurityW((dir / L"module.lbm").c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+    std::vector<BYTE> sd(needed);
+    ASSERT_TRUE(GetFileSecurityW((dir / L"module.lbm").c_str(), DACL_SECURITY_INFORMATION, sd.data(), needed,
+                                 &needed));
+    record_grant(L"as read", DACL_SECURITY_INFORMATION, sd.data());
+    EXPECT_EQ(stored_grants()[0].others, stored_grants()[2].others);
 }
 
 TEST(test_payload, accepts_an_intact_stream_read_to_its_end)
@@ -436,22 +606,41 @@ TEST(compress_category, names_its_codes)
         EXPECT_EQ(setup::compress_category().message(code), text) << code;
 }
 
-// Holds a file open without read sharing for a while, from another thread.
+// Holds a file open without read sharing until the object ends, or until `release_after` lets
+// another thread close it.
 class file_lock {
 public:
-    file_lock(const std::wstring& path, std::chrono::milliseconds hold)
+    explicit file_lock(const std::wstring& path)
         : handle_(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr))
     {
-        releaser_ = std::thread([this, hold] {
-            std::this_thread::sleep_for(hold);
-            CloseHandle(handle_);
+    }
+    ~file_lock()
+    {
+        if (releaser_.joinable())
+            releaser_.join();
+        close();
+    }
+    file_lock(const file_lock&) = delete;
+    file_lock& operator=(const file_lock&) = delete;
+
+    bool held() const { return handle_ != INVALID_HANDLE_VALUE; }
+    void release_after(std::chrono::milliseconds delay)
+    {
+        releaser_ = std::thread([this, delay] {
+            std::this_thread::sleep_for(delay);
+            close();
         });
     }
-    ~file_lock() { releaser_.join(); }
-    bool held() const { return handle_ != INVALID_HANDLE_VALUE; }
 
 private:
-    HANDLE handle_;
+    void close()
+    {
+        const HANDLE held = handle_.exchange(INVALID_HANDLE_VALUE);
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+    }
+
+    std::atomic<HANDLE> handle_;
     std::thread releaser_;
 };
 
@@ -460,27 +649,32 @@ TEST(file_crc32, waits_out_a_short_sharing_violation)
     scratch_folder dir;
     const std::string content = pattern(100000, 7);
     write_bytes(dir / L"f.bin", content);
+    file_lock lock{dir / L"f.bin"};
+    ASSERT_TRUE(lock.held());
+    // Attempts come at 0, 1, 2 and 3 s: the file is free from 1.5 s, half-way between the first
+    // attempt, which must fail, and the last, which must succeed.
     const auto start = std::chrono::steady_clock::now();
-    {
-        file_lock lock{dir / L"f.bin", std::chrono::milliseconds(1500)};
-        ASSERT_TRUE(lock.held());
-        EXPECT_EQ(setup::file_crc32(dir / L"f.bin"), setup::crc32_of(content));
-    }
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1400));
+    lock.release_after(std::chrono::milliseconds(1500));
+    EXPECT_EQ(setup::file_crc32(dir / L"f.bin"), setup::crc32_of(content));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1400)); // it waited
 }
 
 TEST(file_crc32, gives_up_after_three_retries)
 {
     scratch_folder dir;
     write_bytes(dir / L"f.bin", "x");
-    file_lock lock{dir / L"f.bin", std::chrono::milliseconds(4500)};
+    file_lock lock{dir / L"f.bin"}; // held until the call has returned
     ASSERT_TRUE(lock.held());
+    const auto start = std::chrono::steady_clock::now();
     try {
         setup::file_crc32(dir / L"f.bin");
         ADD_FAILURE() << "no error";
     } catch (const std::system_error& e) {
         EXPECT_EQ(e.code(), std::error_code(ERROR_SHARING_VIOLATION, std::system_category()));
     }
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(2900)); // three waits of a second
+    EXPECT_LT(waited, std::chrono::milliseconds(3900)); // and no fourth
 }
 
 TEST(file_crc32, matches_zlib_on_known_values)

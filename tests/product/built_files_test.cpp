@@ -7,9 +7,14 @@
 
 #include <windows.h>
 
+#include <boost/iostreams/copy.hpp>
+#include <boost/iostreams/filter/bzip2.hpp>
+#include <boost/iostreams/filtering_stream.hpp>
 #include <gtest/gtest.h>
 
 #include <cwctype>
+#include <map>
+#include <sstream>
 
 namespace {
 
@@ -92,6 +97,96 @@ TEST(payload, carries_the_content_in_name_order_then_the_programs_then_the_langu
         EXPECT_EQ(e.size, fs::file_size(tail[i].built)) << i;
         EXPECT_EQ(e.crc, setup::file_crc32(tail[i].built.wstring())) << i;
     }
+}
+
+// One line of the payload manifest, as the manifest says it.
+struct manifest_line {
+    std::wstring file_name;
+    std::wstring destination;
+    std::uint32_t kind;
+};
+
+std::vector<manifest_line> read_manifest_lines()
+{
+    const std::map<std::string, std::uint32_t> kinds{{"plain", 0},  {"main_executable", 1}, {"uninstaller", 2},
+                                                     {"module", 3}, {"sample", 4},          {"temporary", 5}};
+    std::istringstream in{testing_support::read_bytes(fs::path(L"" MW_PAYLOAD_MANIFEST))};
+    std::vector<manifest_line> lines;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::vector<std::string> fields;
+        std::istringstream columns{line};
+        for (std::string field; std::getline(columns, field, '\t');)
+            fields.push_back(field);
+        EXPECT_EQ(fields.size(), 3u) << line;
+        if (fields.size() != 3 || !kinds.count(fields[2]))
+            continue;
+        const std::string name = fields[0].substr(fields[0].find_last_of("/\\") + 1);
+        lines.push_back({std::wstring(name.begin(), name.end()), std::wstring(fields[1].begin(), fields[1].end()),
+                         kinds.at(fields[2])});
+    }
+    return lines;
+}
+
+// Reads the decompressed archive's table field by field.
+class table_cursor {
+public:
+    explicit table_cursor(const std::string& bytes) : bytes_(bytes) {}
+    std::uint64_t number(int width)
+    {
+        std::uint64_t value = 0;
+        for (int i = 0; i < width && at_ + i < bytes_.size(); ++i)
+            value |= std::uint64_t(static_cast<unsigned char>(bytes_[at_ + i])) << (8 * i);
+        at_ += width;
+        return value;
+    }
+    std::wstring text()
+    {
+        std::wstring value(number(4), L'\0');
+        for (wchar_t& c : value)
+            c = static_cast<wchar_t>(number(2));
+        return value;
+    }
+    std::size_t offset() const { return at_; }
+
+private:
+    const std::string& bytes_;
+    std::size_t at_ = 0;
+};
+
+TEST(payload, holds_what_the_manifest_lists_in_its_order)
+{
+    const std::vector<manifest_line> manifest = read_manifest_lines();
+    ASSERT_FALSE(manifest.empty());
+    std::ifstream compressed(fs::path(L"" MW_BUILT_PAYLOAD), std::ios::binary);
+    ASSERT_TRUE(compressed);
+    boost::iostreams::filtering_istream decompressed;
+    decompressed.push(boost::iostreams::bzip2_decompressor());
+    decompressed.push(compressed);
+    std::ostringstream archive_stream;
+    boost::iostreams::copy(decompressed, archive_stream);
+    const std::string archive = archive_stream.str();
+
+    table_cursor table{archive};
+    const std::uint64_t table_size = table.number(8);
+    ASSERT_LE(table_size, archive.size());
+    ASSERT_EQ(table.number(4), manifest.size());
+    std::uint64_t data_size = 0;
+    for (std::size_t i = 0; i < manifest.size(); ++i) {
+        const std::wstring source = table.text();
+        const std::wstring destination = table.text();
+        const auto kind = static_cast<std::uint32_t>(table.number(4));
+        data_size += table.number(8);
+        table.number(4);
+        ASSERT_LE(table.offset(), table_size) << i;
+        EXPECT_EQ(source.substr(source.find_last_of(L"\\/") + 1), manifest[i].file_name) << i;
+        EXPECT_EQ(destination, manifest[i].destination) << i;
+        EXPECT_EQ(kind, manifest[i].kind) << i;
+    }
+    EXPECT_EQ(table_size + data_size, archive.size());
 }
 
 // The string `name` of a file's version block, translation 1200 of `langid`.

@@ -3,6 +3,7 @@
 // program, a copy of the product in a scratch folder, finding a process's windows, and a
 // text export of registry keys.
 
+#include "tests/child_job.hpp"
 #include "tests/scratch.hpp"
 
 #include <windows.h>
@@ -41,7 +42,8 @@ inline std::vector<fs::path> files_of(const fs::path& folder, const wchar_t* ext
     return out;
 }
 
-// A started process, killed by the destructor if it still runs.
+// A started process, killed by the destructor if it still runs (and with the test program, if
+// that is killed first).
 class process {
 public:
     explicit process(const std::wstring& command_line)
@@ -49,7 +51,10 @@ public:
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         std::wstring line = command_line;
-        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info_))
+        if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                           &info_))
+            testing_support::children_job::adopt(info_);
+        else
             info_ = {};
     }
     ~process()

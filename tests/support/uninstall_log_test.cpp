@@ -1,6 +1,7 @@
 #include "support/uninstall_log.hpp"
 
 #include "support/paths.hpp"
+#include "support/unique_handle.hpp"
 #include "tests/scratch.hpp"
 
 #include <windows.h>
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <sstream>
 
@@ -363,7 +365,7 @@ bool on_other_volume(const std::wstring& a, const std::wstring& b)
     if (!GetVolumeInformationW(ra.c_str(), nullptr, 0, &sa, nullptr, nullptr, nullptr, 0) ||
         !GetVolumeInformationW(rb.c_str(), nullptr, 0, &sb, nullptr, nullptr, nullptr, 0))
         return false;
-    return GetDriveTypeW(rb.c_str()) != DRIVE_NO_ROOT_DIR && ra != rb;
+    return GetDriveTypeW(rb.c_str()) != DRIVE_NO_ROOT_DIR && sa != sb;
 }
 
 // Points the temporary folder elsewhere for the life of the object.
@@ -385,11 +387,14 @@ private:
 TEST(uninstall_log_rollback, restores_a_replaced_file_from_another_volume)
 {
     scratch_folder dir;
-    const std::wstring other = L"T:\\mwtest-temp";
-    std::error_code ec;
-    fs::create_directories(other, ec);
-    if (ec || !on_other_volume(dir.path().wstring(), other))
+    std::optional<scratch_folder> other_folder;
+    try {
+        other_folder.emplace(fs::path(L"T:\\"));
+    } catch (const fs::filesystem_error&) {
+    }
+    if (!other_folder || !on_other_volume(dir.path().wstring(), other_folder->path().wstring()))
         GTEST_SKIP() << "no second volume: drive T: is not mapped to another file system";
+    const std::wstring other = other_folder->path().wstring();
     temp_folder_override temp{other};
     write_bytes(dir / L"App\\Tilewright.exe", "installed before");
     SetFileAttributesW((dir / L"App\\Tilewright.exe").c_str(), FILE_ATTRIBUTE_READONLY);
@@ -405,7 +410,6 @@ TEST(uninstall_log_rollback, restores_a_replaced_file_from_another_volume)
     EXPECT_EQ(read_bytes(dir / L"App\\Tilewright.exe"), "installed before");
     EXPECT_TRUE(GetFileAttributesW((dir / L"App\\Tilewright.exe").c_str()) & FILE_ATTRIBUTE_READONLY);
     EXPECT_FALSE(fs::exists(backup));
-    fs::remove_all(other, ec);
 }
 
 // A product of the tests' own under the system's Uninstall key, removed first and last.
@@ -471,17 +475,96 @@ TEST_F(test_uninstall_key, a_new_key_has_no_backup_and_rollback_deletes_it)
     EXPECT_FALSE(exists());
 }
 
+// A hive file loaded as a key under HKEY_USERS for the life of the object, with the backup and
+// restore privileges that loading and unloading need.
+class loaded_hive {
+public:
+    explicit loaded_hive(const std::wstring& file)
+    {
+        mw::set_privilege(L"SeRestorePrivilege", true);
+        mw::set_privilege(L"SeBackupPrivilege", true);
+        status_ = RegLoadKeyW(HKEY_USERS, name_.c_str(), file.c_str());
+    }
+    ~loaded_hive()
+    {
+        if (status_ == ERROR_SUCCESS)
+            RegUnLoadKeyW(HKEY_USERS, name_.c_str());
+        mw::set_privilege(L"SeBackupPrivilege", false);
+        mw::set_privilege(L"SeRestorePrivilege", false);
+    }
+    loaded_hive(const loaded_hive&) = delete;
+    loaded_hive& operator=(const loaded_hive&) = delete;
+
+    LSTATUS status() const { return status_; }
+    // A value of the loaded key or of its subkey `sub`: its type and bytes; type REG_NONE and
+    // no bytes when there is none.
+    std::pair<DWORD, std::string> value(const wchar_t* sub, const wchar_t* value_name) const
+    {
+        const std::wstring key = sub ? name_ + L"\\" + sub : name_;
+        DWORD type = REG_NONE, size = 0;
+        if (RegGetValueW(HKEY_USERS, key.c_str(), value_name, RRF_RT_ANY | RRF_NOEXPAND, &type, nullptr, &size) !=
+            ERROR_SUCCESS)
+            return {REG_NONE, {}};
+        std::string data(size, '\0');
+        if (RegGetValueW(HKEY_USERS, key.c_str(), value_name, RRF_RT_ANY | RRF_NOEXPAND, &type, data.data(), &size) !=
+            ERROR_SUCCESS)
+            return {REG_NONE, {}};
+        data.resize(size);
+        return {type, data};
+    }
+
+private:
+    const std::wstring name_ = L"MwTestHive-" + std::to_wstring(GetCurrentProcessId());
+    LSTATUS status_ = ERROR_INVALID_FUNCTION;
+};
+
+std::string bytes_of(const void* data, std::size_t size)
+{
+    return {static_cast<const char*>(data), size};
+}
+
 TEST_F(test_uninstall_key, an_existing_key_is_saved_to_a_hive_file_that_writing_the_log_deletes)
 {
     HKEY key = create();
+    const DWORD estimated = 7;
+    const BYTE binary[] = {0, 1, 0xFE, 0xFF};
     RegSetValueExW(key, L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"old"), 8);
+    RegSetValueExW(key, L"EstimatedSize", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&estimated), 4);
+    RegSetValueExW(key, L"Blob", 0, REG_BINARY, binary, sizeof binary);
+    HKEY nested = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(key, L"Nested", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &nested, nullptr), ERROR_SUCCESS);
+    RegSetValueExW(nested, L"Inner", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"in"), 6);
+    RegCloseKey(nested);
     uninstall_log log{test_identity};
     log.add_uninstall_key(key);
+    // What the setup then writes must not reach the saved copy.
+    RegSetValueExW(key, L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"new"), 8);
+    RegSetValueExW(key, L"Added", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 4);
     RegCloseKey(key);
     const std::wstring hive = log.current.at(0).backup;
     ASSERT_FALSE(hive.empty());
-    EXPECT_TRUE(fs::exists(hive));
-    EXPECT_TRUE(fs::file_size(hive) > 0);
+    {
+        const loaded_hive saved{hive};
+        ASSERT_EQ(saved.status(), ERROR_SUCCESS) << "the saved file does not load as a hive";
+        struct value_case {
+            const wchar_t* sub;
+            const wchar_t* name;
+            DWORD type;
+            std::string data;
+        };
+        const value_case cases[] = {
+            {nullptr, L"DisplayName", REG_SZ, bytes_of(L"old", 8)},
+            {nullptr, L"EstimatedSize", REG_DWORD, bytes_of(&estimated, 4)},
+            {nullptr, L"Blob", REG_BINARY, bytes_of(binary, sizeof binary)},
+            {L"Nested", L"Inner", REG_SZ, bytes_of(L"in", 6)},
+            {nullptr, L"Added", REG_NONE, {}},
+        };
+        for (const auto& c : cases) {
+            const auto [type, data] = saved.value(c.sub, c.name);
+            EXPECT_EQ(type, c.type) << fs::path(c.name);
+            EXPECT_EQ(data, c.data) << fs::path(c.name);
+        }
+    }
     scratch_folder dir;
     log.complete(true, L"");
     log.write(dir / L"Uninstall.ulog", dir.path().wstring(), dir.path().wstring());
@@ -491,15 +574,31 @@ TEST_F(test_uninstall_key, an_existing_key_is_saved_to_a_hive_file_that_writing_
 
 TEST_F(test_uninstall_key, a_failed_save_leaves_no_backup_and_no_file)
 {
+    // The backup goes to a temporary folder of this test's own, which must stay empty. The "key"
+    // is a handle of another kind (an event): this system's save creates its file first and then
+    // fails on the handle, so the clean-up of a half-made file is what is tested.
+    scratch_folder temp;
+    const temp_folder_override temporary{temp.path().wstring() + L"\\"};
+    const mw::unique_handle not_a_key{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    ASSERT_TRUE(not_a_key);
+    const HKEY key = static_cast<HKEY>(not_a_key.get());
+    {
+        scratch_folder probe;
+        mw::set_privilege(L"SeBackupPrivilege", true);
+        const LSTATUS status = RegSaveKeyW(key, (probe / L"probe.hiv").c_str(), nullptr);
+        mw::set_privilege(L"SeBackupPrivilege", false);
+        ASSERT_NE(status, ERROR_SUCCESS);
+        if (!fs::exists(probe / L"probe.hiv"))
+            GTEST_SKIP() << "this system's save fails before it creates its file: nothing half-made to clean up";
+    }
     uninstall_log log{test_identity};
-    HKEY key = create();
-    RegCloseKey(key); // a closed handle: the save fails
-    const auto before = std::distance(fs::directory_iterator(fs::temp_directory_path()), fs::directory_iterator());
     log.add_uninstall_key(key);
     ASSERT_EQ(log.current.size(), 1u);
     EXPECT_TRUE(log.current[0].backup.empty());
-    const auto after = std::distance(fs::directory_iterator(fs::temp_directory_path()), fs::directory_iterator());
-    EXPECT_EQ(after, before);
+    std::vector<std::wstring> left;
+    for (const auto& entry : fs::directory_iterator(temp.path()))
+        left.push_back(entry.path().filename().wstring());
+    EXPECT_EQ(left, std::vector<std::wstring>{});
 }
 
 TEST_F(test_uninstall_key, rollback_puts_the_saved_values_back)
@@ -671,6 +770,116 @@ TEST(uninstall_log_file, survives_mutated_bytes)
         uninstall_log log{identity};
         EXPECT_NO_THROW(log.read(file));
         EXPECT_LE(log.previous.size(), 40u);
+    }
+}
+
+
+// A log file as an earlier installation left it: UTF-16LE with its mark, CR LF, read-only.
+void write_previous_log(const std::wstring& file, const std::wstring& text)
+{
+    std::wstring crlf;
+    for (wchar_t c : text)
+        crlf += c == L'\n' ? std::wstring(L"\r\n") : std::wstring(1, c);
+    write_bytes(file, "\xFF\xFE" + utf16le(crlf));
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+}
+
+// The lines of a UTF-16LE file with its mark and CR LF line ends.
+std::vector<std::wstring> file_lines(const std::wstring& file)
+{
+    const std::string bytes = read_bytes(file);
+    std::wstring text;
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
+        text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
+    std::vector<std::wstring> lines;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = text.find(L"\r\n", at);
+        lines.push_back(text.substr(at, end - at));
+        at = end == std::wstring::npos ? text.size() : end + 2;
+    }
+    return lines;
+}
+
+TEST(uninstall_log_file, writing_over_the_previous_log_keeps_what_this_run_did_not_recreate)
+{
+    scratch_folder dir;
+    const std::wstring app = dir / L"App";
+    fs::create_directories(app);
+    const std::wstring file = app + L"\\Uninstall.ulog";
+    write_previous_log(file, L"// Uninstall Log File v1\n"
+                             L"// ############ WARNING: Do not delete or modify this file. ############\n"
+                             L"// Install Tilewright 1.20\n"
+                             L"// Install Path : " + app + L"\n"
+                             L"// Shortcut Path : " + dir.path().wstring() + L"\n"
+                             L"// " + std::wstring(100, L'-') + L"\n"
+                             L"0000:00ff:1 -- " + app + L"\n"
+                             L"0001:0100:1 -- " + app + L"\\Kept.txt\n"
+                             L"0002:0100:1 -- " + app + L"\\Old.txt\n"
+                             L"0003:02ff:1 -- " + dir / L"Menu\\T 1.20.lnk" + L"\n"
+                             L"0004:04ff:1 -- " + dir / L"Desk\\T 1.20.lnk" + L"\n"
+                             L"0005:05ff:1 -- HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tilewright\n");
+    uninstall_log log{identity};
+    log.read(file);
+    ASSERT_EQ(log.previous.size(), 6u);
+    log.current = {
+        {mw::file, app + L"\\KEPT.TXT", {}, true, 0},
+        {mw::desktop_link, dir / L"Desk\\T 1.22a.lnk", {}, true, -1},
+    };
+    ASSERT_TRUE(log.write(file, app, dir.path().wstring()));
+
+    const std::vector<std::wstring> expected{
+        L"// Uninstall Log File v1",
+        L"// ############ WARNING: Do not delete or modify this file. ############",
+        L"// Install Tilewright 1.22a -- Update (Tilewright 1.20)",
+        L"// Install Path : " + app,
+        L"// Shortcut Path : " + dir.path().wstring(),
+        L"// " + std::wstring(100, L'-'),
+        L"0000:0100:1 -- " + app + L"\\KEPT.TXT",
+        L"0001:04ff:1 -- " + dir / L"Desk\\T 1.22a.lnk",
+        L"0002:00ff:1 -- " + app,
+        L"0003:0100:1 -- " + app + L"\\Old.txt",
+        L"0004:02ff:1 -- " + dir / L"Menu\\T 1.20.lnk",
+        L"0005:05ff:1 -- HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tilewright",
+    };
+    EXPECT_EQ(file_lines(file), expected);
+    EXPECT_TRUE(log.previous.empty());
+    EXPECT_TRUE(GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_READONLY);
+}
+
+TEST(uninstall_log_recording, add_link_moves_the_previous_shortcut_aside_and_rollback_puts_it_back)
+{
+    struct link_case {
+        bool desktop;
+        std::int32_t kind;
+        std::int32_t other_kind;
+    };
+    for (const link_case c : {link_case{false, mw::menu_link, mw::desktop_link},
+                              link_case{true, mw::desktop_link, mw::menu_link}}) {
+        scratch_folder dir;
+        const std::wstring link = dir / L"Links\\Tilewright.lnk";
+        const std::wstring other = dir / L"Other\\Tilewright.lnk";
+        write_bytes(link, "previous shortcut");
+        write_bytes(other, "the other kind's shortcut");
+        uninstall_log log{identity};
+        log.previous = {
+            {c.other_kind, other, {}, true, -1},
+            {c.kind, link, {}, true, -1},
+            {c.kind, dir / L"Links\\Second.lnk", {}, true, -1},
+        };
+        log.add_link(c.desktop, dir / L"Links");
+        ASSERT_FALSE(log.current.empty()) << c.desktop;
+        const std::wstring backup = log.current.back().backup;
+        EXPECT_EQ(log.current.back().kind, c.kind) << c.desktop;
+        EXPECT_EQ(read_bytes(backup), "previous shortcut") << c.desktop;
+        EXPECT_FALSE(fs::exists(link)) << c.desktop;
+        EXPECT_EQ(read_bytes(other), "the other kind's shortcut") << c.desktop;
+
+        write_bytes(link, "new shortcut");
+        log.complete(true, link);
+        log.rollback();
+        EXPECT_EQ(read_bytes(link), "previous shortcut") << c.desktop;
+        EXPECT_FALSE(fs::exists(backup)) << c.desktop;
+        EXPECT_EQ(read_bytes(other), "the other kind's shortcut") << c.desktop;
     }
 }
 

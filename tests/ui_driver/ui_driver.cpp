@@ -1,6 +1,7 @@
 // Driving another process's windows: messages, window enumeration and process control.
 
 #include "tests/ui_driver/ui_driver.hpp"
+#include "tests/child_job.hpp"
 
 #include <commctrl.h>
 
@@ -155,10 +156,11 @@ child_process::child_process(const std::wstring& command_line, const std::vector
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                        block.data(), nullptr, &startup, &info))
+    if (!CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr, FALSE,
+                        CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED, block.data(), nullptr, &startup, &info))
         throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
                                 "CreateProcessW " + narrow(command_line));
+    children_job::adopt(info);
     CloseHandle(info.hThread);
     process_ = info.hProcess;
     id_ = info.dwProcessId;

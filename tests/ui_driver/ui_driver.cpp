@@ -164,6 +164,16 @@ child_process::child_process(const std::wstring& command_line, const std::vector
     id_ = info.dwProcessId;
 }
 
+child_process child_process::attach(DWORD process_id)
+{
+    child_process attached;
+    attached.process_ = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+    if (!attached.process_)
+        fail_last_error("OpenProcess");
+    attached.id_ = process_id;
+    return attached;
+}
+
 child_process::~child_process()
 {
     terminate();
@@ -219,6 +229,12 @@ void child_process::close() noexcept
     if (process_)
         CloseHandle(std::exchange(process_, nullptr));
     id_ = 0;
+}
+
+std::optional<DWORD> run_program(const std::wstring& command_line, std::chrono::milliseconds timeout)
+{
+    child_process program(command_line);
+    return program.wait_for_exit(timeout);
 }
 
 std::wstring program_beside_tests(const std::wstring& file_name)
@@ -335,6 +351,8 @@ bool is_enabled(HWND window) { return IsWindowEnabled(window) != FALSE; }
 
 bool is_visible(HWND window) { return IsWindowVisible(window) != FALSE; }
 
+void close_window(HWND window) { post(window, WM_CLOSE, 0, 0); }
+
 void click(HWND button) { post(button, BM_CLICK, 0, 0); }
 
 void click(HWND dialog, int id) { click(control(dialog, id)); }
@@ -427,11 +445,10 @@ std::optional<message_box> read_message_box(HWND window)
     return box;
 }
 
-} // namespace
-
-std::optional<message_box> find_message_box(DWORD process_id)
+std::optional<message_box> find_message_box(window_query query)
 {
-    const window_query query{.class_name = L"#32770", .title = std::nullopt, .process_id = process_id};
+    query.class_name = L"#32770";
+    query.visible_only = true;
     for (HWND window : top_level_windows()) {
         if (!IsWindow(window) || !matches(window, query))
             continue;
@@ -447,11 +464,23 @@ std::optional<message_box> find_message_box(DWORD process_id)
     return std::nullopt;
 }
 
-std::optional<message_box> wait_for_message_box(DWORD process_id, std::chrono::milliseconds timeout)
+std::optional<message_box> wait_for_message_box(const window_query& query, std::chrono::milliseconds timeout)
 {
     std::optional<message_box> box;
-    wait_until([&] { return (box = find_message_box(process_id)).has_value(); }, timeout);
+    wait_until([&] { return (box = find_message_box(query)).has_value(); }, timeout);
     return box;
+}
+
+} // namespace
+
+std::optional<message_box> find_message_box(DWORD process_id)
+{
+    return find_message_box(window_query{.process_id = process_id});
+}
+
+std::optional<message_box> wait_for_message_box(DWORD process_id, std::chrono::milliseconds timeout)
+{
+    return wait_for_message_box(window_query{.process_id = process_id}, timeout);
 }
 
 void answer(const message_box& box, int button_id)
@@ -460,5 +489,50 @@ void answer(const message_box& box, int button_id)
         throw std::runtime_error(fmt::format("the message box has no button {}", button_id));
     click(box.window, button_id);
 }
+
+std::future<std::vector<message_box>> answer_own_boxes(std::vector<int> buttons, std::optional<std::wstring> caption,
+                                                       std::chrono::milliseconds timeout)
+{
+    const window_query query{.title = std::move(caption), .process_id = GetCurrentProcessId()};
+    return std::async(std::launch::async, [buttons = std::move(buttons), query, timeout] {
+        std::vector<message_box> shown;
+        for (int button : buttons) {
+            auto box = wait_for_message_box(query, timeout);
+            if (!box)
+                break;
+            answer(*box, button);
+            wait_for_window_closed(box->window, timeout);
+            shown.push_back(std::move(*box));
+        }
+        return shown;
+    });
+}
+
+
+// ---------------------------------------------------------------------------------------------
+// Windows of this test's own thread
+
+test_window::test_window(const test_window_options& options)
+{
+    static const ATOM window_class = [] {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = DefWindowProcW;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+        wc.lpszClassName = L"mw_test_window";
+        return RegisterClassW(&wc);
+    }();
+    if (!window_class)
+        fail_last_error("RegisterClassW");
+    const RECT& r = options.place;
+    window_ = CreateWindowExW(options.ex_style, MAKEINTATOM(window_class), L"Test window", options.style, r.left, r.top,
+                              r.right - r.left, r.bottom - r.top, options.parent, nullptr, GetModuleHandleW(nullptr),
+                              nullptr);
+    if (!window_)
+        fail_last_error("CreateWindowExW");
+}
+
+test_window::~test_window() { DestroyWindow(window_); }
 
 } // namespace testing_support

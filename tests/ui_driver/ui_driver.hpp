@@ -24,6 +24,7 @@
 
 #include <chrono>
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
 #include <vector>
@@ -62,6 +63,10 @@ public:
     child_process(const child_process&) = delete;
     child_process& operator=(const child_process&) = delete;
 
+    // Takes charge of a process that is already running (one that a started program started in
+    // turn), as if this object had started it. Throws std::system_error when it cannot be opened.
+    static child_process attach(DWORD process_id);
+
     DWORD id() const noexcept { return id_; }
     HANDLE handle() const noexcept { return process_; }
 
@@ -73,11 +78,17 @@ public:
     void terminate(DWORD exit_code = terminated_exit_code) noexcept;
 
 private:
+    child_process() = default;
     void close() noexcept;
 
     HANDLE process_ = nullptr;
     DWORD id_ = 0;
 };
+
+// Runs `command_line` to its end: its exit code, or empty when it still ran after `timeout`
+// (it is then ended). Throws as child_process does when it cannot start.
+std::optional<DWORD> run_program(const std::wstring& command_line,
+                                 std::chrono::milliseconds timeout = default_timeout);
 
 // The full path of a program that sits in the same folder as the running test program.
 std::wstring program_beside_tests(const std::wstring& file_name);
@@ -125,6 +136,8 @@ void set_control_text(HWND dialog, int id, const std::wstring& text);
 bool is_enabled(HWND window);
 bool is_visible(HWND window);
 
+// Asks a window to close as its close button would (WM_CLOSE, posted).
+void close_window(HWND window);
 // Presses a button as a click would (BM_CLICK, posted).
 void click(HWND button);
 void click(HWND dialog, int id);
@@ -163,5 +176,40 @@ std::optional<message_box> wait_for_message_box(DWORD process_id, std::chrono::m
 // Presses the button `button_id` of the box (posted: the box runs its own message loop, and a
 // sent message would wait for it). Throws when the box has no such visible button.
 void answer(const message_box& box, int button_id);
+
+// Answers, from a second thread, the message boxes that this process shows next (while its own
+// thread waits in MessageBox): for each of `buttons` in turn, waits for a box (with the caption
+// `caption` when one is given), presses the button and waits until the box has closed. The
+// result lists the boxes as they were shown; it stops short at a box that did not come within
+// `timeout`.
+std::future<std::vector<message_box>> answer_own_boxes(std::vector<int> buttons,
+                                                       std::optional<std::wstring> caption = std::nullopt,
+                                                       std::chrono::milliseconds timeout = default_timeout);
+
+// ---------------------------------------------------------------------------------------------
+// Windows of this test's own thread
+
+// What a window of this thread is made with: class "mw_test_window", default window procedure.
+struct test_window_options {
+    DWORD style = WS_OVERLAPPEDWINDOW;
+    RECT place = {100, 100, 500, 400}; // screen coordinates, or the parent's client coordinates for a child
+    HWND parent = nullptr;             // the parent of a child window, the owner of a top-level one
+    DWORD ex_style = 0;
+};
+
+// A window created by (and belonging to) the calling thread, destroyed with the object.
+// Throws std::system_error when it cannot be created. Not copyable.
+class test_window {
+public:
+    explicit test_window(const test_window_options& options = {});
+    ~test_window();
+    test_window(const test_window&) = delete;
+    test_window& operator=(const test_window&) = delete;
+
+    HWND get() const noexcept { return window_; }
+
+private:
+    HWND window_ = nullptr;
+};
 
 } // namespace testing_support

@@ -1,7 +1,7 @@
 #include "app/message_box.hpp"
 #include "app/strings.hpp"
 
-#include "tests/message_box_driver.hpp"
+#include "tests/ui_driver/ui_driver.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,38 +13,10 @@
 namespace {
 
 using namespace setup;
-using testing_support::answer_box;
+using testing_support::answer_own_boxes;
+using testing_support::test_window;
 
 constexpr std::uint32_t e_fail_code = 0x80004005; // E_FAIL
-
-// A top-level window of the test thread, destroyed with the object.
-class test_window {
-public:
-    explicit test_window(DWORD style, HWND owner = nullptr, DWORD ex_style = 0)
-    {
-        static const ATOM window_class = [] {
-            WNDCLASSW wc{};
-            wc.lpfnWndProc = DefWindowProcW;
-            wc.hInstance = GetModuleHandleW(nullptr);
-            wc.lpszClassName = L"mw_message_box_test";
-            return RegisterClassW(&wc);
-        }();
-        window_ = CreateWindowExW(ex_style, MAKEINTATOM(window_class), L"Test window", style, 100, 100, 400, 300,
-                                  owner, nullptr, GetModuleHandleW(nullptr), nullptr);
-    }
-    ~test_window()
-    {
-        if (window_)
-            DestroyWindow(window_);
-    }
-    test_window(const test_window&) = delete;
-    test_window& operator=(const test_window&) = delete;
-
-    HWND get() const { return window_; }
-
-private:
-    HWND window_ = nullptr;
-};
 
 std::wstring caption_for(const char* what)
 {
@@ -83,8 +55,8 @@ TEST(message_flags, default_icons_reading_order_and_user_icon)
 
 TEST(message_flags, reading_order_follows_the_owner_layout)
 {
-    test_window left_to_right(WS_OVERLAPPEDWINDOW);
-    test_window right_to_left(WS_OVERLAPPEDWINDOW, nullptr, WS_EX_LAYOUTRTL);
+    test_window left_to_right;
+    test_window right_to_left({.ex_style = WS_EX_LAYOUTRTL});
     ASSERT_TRUE(left_to_right.get() && right_to_left.get());
     EXPECT_FALSE(message_right_to_left(left_to_right.get()));
     EXPECT_TRUE(message_right_to_left(right_to_left.get()));
@@ -167,12 +139,12 @@ TEST(message_owner, found_among_the_threads_windows)
     EXPECT_EQ(find_message_owner(), nullptr); // no window yet
 
     // Hidden windows are never active: the search goes through the thread's windows.
-    test_window popup(WS_POPUP); // no caption
+    test_window popup({.style = WS_POPUP}); // no caption
     ASSERT_TRUE(popup.get());
     EXPECT_EQ(find_message_owner(), nullptr);
 
-    test_window frame(WS_OVERLAPPEDWINDOW);
-    test_window owned(WS_POPUP, frame.get()); // no caption of its own, but its root owner has one
+    test_window frame;
+    test_window owned({.style = WS_POPUP, .parent = frame.get()}); // no caption of its own, but its root owner has one
     ASSERT_TRUE(frame.get() && owned.get());
     EXPECT_EQ(find_message_owner(), frame.get());
 
@@ -187,7 +159,7 @@ TEST(message_owner, found_among_the_threads_windows)
 
 TEST(message_owner, the_active_windows_root_owner_and_its_last_active_popup)
 {
-    test_window frame(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+    test_window frame({.style = WS_OVERLAPPEDWINDOW | WS_VISIBLE});
     ASSERT_TRUE(frame.get());
     SetActiveWindow(frame.get());
     if (GetActiveWindow() != frame.get())
@@ -195,7 +167,7 @@ TEST(message_owner, the_active_windows_root_owner_and_its_last_active_popup)
     EXPECT_EQ(find_message_owner(), frame.get());
 
     // A dialog owned by the frame and active: the box belongs over the dialog.
-    test_window dialog(WS_POPUP | WS_CAPTION | WS_VISIBLE, frame.get());
+    test_window dialog({.style = WS_POPUP | WS_CAPTION | WS_VISIBLE, .parent = frame.get()});
     ASSERT_TRUE(dialog.get());
     SetActiveWindow(dialog.get());
     ASSERT_EQ(GetActiveWindow(), dialog.get());
@@ -205,10 +177,11 @@ TEST(message_owner, the_active_windows_root_owner_and_its_last_active_popup)
 TEST(message_box, shown_before_any_window_has_no_owner)
 {
     const std::wstring caption = caption_for("without owner");
-    auto seen = answer_box(caption, IDNO);
+    auto seen = answer_own_boxes({IDNO}, caption);
     const int result = show_message(4101u, caption, MB_YESNO);
-    const auto box = seen.get();
-    ASSERT_TRUE(box.found);
+    const auto shown = seen.get();
+    ASSERT_EQ(shown.size(), 1u);
+    const auto& box = shown[0];
     EXPECT_EQ(result, IDNO);
     EXPECT_EQ(box.owner, nullptr);
     EXPECT_EQ(box.caption, caption);
@@ -217,13 +190,14 @@ TEST(message_box, shown_before_any_window_has_no_owner)
 
 TEST(message_box, shown_over_a_window_is_owned_by_it)
 {
-    test_window frame(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+    test_window frame({.style = WS_OVERLAPPEDWINDOW | WS_VISIBLE});
     ASSERT_TRUE(frame.get());
     const std::wstring caption = caption_for("over a window");
-    auto seen = answer_box(caption, IDOK);
+    auto seen = answer_own_boxes({IDOK}, caption);
     const int result = show_message(L"Owned text", caption, MB_OK);
-    const auto box = seen.get();
-    ASSERT_TRUE(box.found);
+    const auto shown = seen.get();
+    ASSERT_EQ(shown.size(), 1u);
+    const auto& box = shown[0];
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(box.owner, frame.get());
     EXPECT_EQ(box.text, L"Owned text");
@@ -231,10 +205,11 @@ TEST(message_box, shown_over_a_window_is_owned_by_it)
 
 TEST(message_box, system_error_with_the_default_caption)
 {
-    auto seen = answer_box(MW_EXPECTED_DEFAULT_CAPTION, IDOK);
+    auto seen = answer_own_boxes({IDOK}, MW_EXPECTED_DEFAULT_CAPTION);
     const int result = show_system_error(ERROR_ACCESS_DENIED);
-    const auto box = seen.get();
-    ASSERT_TRUE(box.found);
+    const auto shown = seen.get();
+    ASSERT_EQ(shown.size(), 1u);
+    const auto& box = shown[0];
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(box.text, error_text(ERROR_ACCESS_DENIED));
 }

@@ -214,27 +214,10 @@ TEST_F(start_up, a_japanese_user_without_installation_gets_english)
     EXPECT_EQ(current_language().index, english_language);
 }
 
-// Answers the boxes this process shows, one button each, from another thread.
-std::future<std::vector<testing_support::message_box>> answer_own_boxes(std::vector<int> buttons)
-{
-    return std::async(std::launch::async, [buttons] {
-        std::vector<testing_support::message_box> shown;
-        for (int button : buttons) {
-            auto box = testing_support::wait_for_message_box(GetCurrentProcessId());
-            if (!box)
-                break;
-            testing_support::answer(*box, button);
-            testing_support::wait_for_window_closed(box->window);
-            shown.push_back(*box);
-        }
-        return shown;
-    });
-}
-
 TEST_F(start_up, refuses_without_administrator_rights)
 {
     environment.is_administrator = [] { return false; };
-    auto boxes = answer_own_boxes({IDOK});
+    auto boxes = testing_support::answer_own_boxes({IDOK});
     EXPECT_FALSE(check_start(context, environment));
     const auto shown = boxes.get();
     ASSERT_EQ(shown.size(), 1u);
@@ -248,7 +231,7 @@ TEST_F(start_up, waits_while_the_application_runs)
     std::vector<long> counts{2, 2, 1};
     std::size_t asked = 0;
     environment.running_instances = [&] { return counts[std::min(asked++, counts.size() - 1)]; };
-    auto boxes = answer_own_boxes({IDRETRY, IDRETRY});
+    auto boxes = testing_support::answer_own_boxes({IDRETRY, IDRETRY});
     ASSERT_TRUE(check_start(context, environment));
     EXPECT_EQ(asked, 3u); // counted again after each Retry
     const auto shown = boxes.get();
@@ -258,7 +241,7 @@ TEST_F(start_up, waits_while_the_application_runs)
 
     app_context other{L"mwtest-other-" + key};
     environment.running_instances = [] { return 2L; };
-    auto cancel = answer_own_boxes({IDCANCEL});
+    auto cancel = testing_support::answer_own_boxes({IDCANCEL});
     EXPECT_FALSE(check_start(other, environment));
     EXPECT_EQ(cancel.get().size(), 1u);
 }

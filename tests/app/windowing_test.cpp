@@ -1,5 +1,7 @@
 #include "app/windowing.hpp"
 
+#include "tests/ui_driver/ui_driver.hpp"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -8,6 +10,7 @@
 namespace {
 
 using setup::ensure_visible;
+using testing_support::test_window;
 
 struct monitor_areas {
     RECT screen;
@@ -88,38 +91,11 @@ TEST_F(placement, rectangles_mostly_off_the_monitor_come_back)
     }
 }
 
-class test_window {
-public:
-    test_window(DWORD style, RECT r, HWND parent = nullptr)
-    {
-        static const ATOM window_class = [] {
-            WNDCLASSW wc{};
-            wc.lpfnWndProc = DefWindowProcW;
-            wc.hInstance = GetModuleHandleW(nullptr);
-            wc.lpszClassName = L"mw_placement_test";
-            return RegisterClassW(&wc);
-        }();
-        window_ = CreateWindowExW(0, MAKEINTATOM(window_class), L"Placement", style, r.left, r.top, r.right - r.left,
-                                  r.bottom - r.top, parent, nullptr, GetModuleHandleW(nullptr), nullptr);
-    }
-    ~test_window()
-    {
-        if (window_)
-            DestroyWindow(window_);
-    }
-    test_window(const test_window&) = delete;
-    test_window& operator=(const test_window&) = delete;
-    HWND get() const { return window_; }
-
-private:
-    HWND window_ = nullptr;
-};
-
 TEST_F(placement, windows_are_moved_in_their_own_coordinates)
 {
     // A top-level window three quarters off to the right.
     const RECT given = sized(screen_.right - 100, work_.top + 40, 400, 300);
-    test_window frame(WS_OVERLAPPEDWINDOW, given);
+    test_window frame({.place = given});
     ASSERT_TRUE(frame.get());
     EXPECT_TRUE(ensure_visible(frame.get(), 50));
     RECT now;
@@ -130,8 +106,8 @@ TEST_F(placement, windows_are_moved_in_their_own_coordinates)
 
     // A child placed in its parent's client coordinates: the parent sits at the right edge,
     // the child sticks out of the monitor.
-    test_window parent(WS_POPUP, sized(screen_.right - 300, work_.top + 100, 600, 400));
-    test_window child(WS_CHILD, sized(250, 50, 200, 100), parent.get()); // three quarters off
+    test_window parent({.style = WS_POPUP, .place = sized(screen_.right - 300, work_.top + 100, 600, 400)});
+    test_window child({.style = WS_CHILD, .place = sized(250, 50, 200, 100), .parent = parent.get()}); // three quarters off
     ASSERT_TRUE(parent.get() && child.get());
     EXPECT_TRUE(ensure_visible(child.get(), 50));
     GetWindowRect(child.get(), &now);

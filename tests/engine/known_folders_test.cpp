@@ -4,7 +4,7 @@
 #include "pages/product.hpp"
 #include "support/paths.hpp"
 
-#include "tests/message_box_driver.hpp"
+#include "tests/ui_driver/ui_driver.hpp"
 
 #include <gtest/gtest.h>
 
@@ -170,10 +170,11 @@ TEST(known_folder, error_box_names_the_setup_and_the_error)
     const std::wstring installer = setup::load_string(1000);
     ASSERT_FALSE(installer.empty());
     EXPECT_EQ(caption, installer + L" \u2013 " + std::wstring(setup::product_title));
-    auto seen = testing_support::answer_box(caption, IDOK);
+    auto seen = testing_support::answer_own_boxes({IDOK}, caption);
     setup::show_known_folder_error(E_ACCESSDENIED);
-    const auto box = seen.get();
-    ASSERT_TRUE(box.found);
+    const auto shown = seen.get();
+    ASSERT_EQ(shown.size(), 1u);
+    const auto& box = shown[0];
     EXPECT_EQ(box.text, setup::error_text(static_cast<std::uint32_t>(E_ACCESSDENIED)));
     EXPECT_FALSE(box.text.empty());
 }

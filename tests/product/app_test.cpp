@@ -6,12 +6,22 @@
 #include "support/sync_objects.hpp"
 
 #include "tests/product/product_support.hpp"
+#include "tests/ui_driver/ui_driver.hpp"
 
 #include <gtest/gtest.h>
 
 namespace {
 
 using namespace product_testing;
+using namespace testing_support;
+
+const std::optional<DWORD> ran_registration{exit_registered};
+
+// Runs a program of the product to its end: its exit code, empty when it still ran after 30 s.
+std::optional<DWORD> run(const std::wstring& command_line)
+{
+    return run_program(command_line, std::chrono::seconds(30));
+}
 
 const std::wstring company = L"Software\\Marrowind Works";
 
@@ -34,7 +44,7 @@ TEST_F(registration_run, writes_the_path_and_the_layout_type_and_unregistering_r
     RegCloseKey(key);
     const std::wstring before = export_registration();
 
-    ASSERT_EQ(run(quoted(program) + L" /Register /Background"), exit_registered);
+    ASSERT_EQ(run(quoted(program) + L" /Register /Background"), ran_registration);
     EXPECT_TRUE(mw::same_path(read_string(HKEY_LOCAL_MACHINE, company, L"Tilewright Path"), program.wstring()));
     EXPECT_EQ(read_string(HKEY_LOCAL_MACHINE, company, L"Other Path"), other);
     EXPECT_EQ(read_string(HKEY_CLASSES_ROOT, L".cal", nullptr), L"Tilewright.Layout");
@@ -46,17 +56,17 @@ TEST_F(registration_run, writes_the_path_and_the_layout_type_and_unregistering_r
     EXPECT_EQ(read_string(HKEY_LOCAL_MACHINE, company + L"\\Tilewright", L"Replaced Version"), L"(missing)");
     EXPECT_NE(export_registration(), before);
 
-    EXPECT_EQ(run(quoted(program) + L" /Unregister /Background"), exit_registered);
+    EXPECT_EQ(run(quoted(program) + L" /Unregister /Background"), ran_registration);
     EXPECT_EQ(export_registration(), before);
 }
 
 TEST_F(registration_run, records_the_version_an_update_replaced)
 {
     const std::wstring before = export_registration();
-    ASSERT_EQ(run(quoted(program) + L" /Register /Background /update=0001001400000003"), exit_registered);
+    ASSERT_EQ(run(quoted(program) + L" /Register /Background /update=0001001400000003"), ran_registration);
     EXPECT_EQ(read_string(HKEY_LOCAL_MACHINE, company + L"\\Tilewright", L"Replaced Version"), L"1.20.0.3");
     EXPECT_TRUE(mw::same_path(read_string(HKEY_LOCAL_MACHINE, company, L"Tilewright Path"), program.wstring()));
-    EXPECT_EQ(run(quoted(program) + L" /Unregister /Background"), exit_registered);
+    EXPECT_EQ(run(quoted(program) + L" /Unregister /Background"), ran_registration);
     EXPECT_EQ(export_registration(), before);
 }
 
@@ -65,9 +75,9 @@ TEST_F(registration_run, fails_on_a_bad_line_without_touching_the_registry)
     const std::wstring before = export_registration();
     for (const wchar_t* arguments : {L" /Register /Background /update=1234", L" /Register /Unregister /Background",
                                      L" /Register /Background Hall.cal", L" /Background /Frobnicate"}) {
-        const DWORD code = run(quoted(program) + arguments);
-        EXPECT_NE(code, exit_registered) << fs::path(arguments);
-        EXPECT_NE(code, STILL_ACTIVE) << fs::path(arguments);
+        const std::optional<DWORD> code = run(quoted(program) + arguments);
+        EXPECT_NE(code, ran_registration) << fs::path(arguments);
+        EXPECT_TRUE(code) << "still running: " << fs::path(arguments);
         EXPECT_EQ(export_registration(), before) << fs::path(arguments);
     }
 }
@@ -76,11 +86,11 @@ TEST_F(registration_run, unregistering_another_copy_leaves_the_registered_one_al
 {
     const product_copy stale;
     const std::wstring before = export_registration();
-    ASSERT_EQ(run(quoted(program) + L" /Register /Background"), exit_registered);
+    ASSERT_EQ(run(quoted(program) + L" /Register /Background"), ran_registration);
     const std::wstring registered = export_registration();
-    EXPECT_EQ(run(quoted(stale.program()) + L" /Unregister /Background"), exit_registered);
+    EXPECT_EQ(run(quoted(stale.program()) + L" /Unregister /Background"), ran_registration);
     EXPECT_EQ(export_registration(), registered);
-    EXPECT_EQ(run(quoted(program) + L" /Unregister /Background"), exit_registered);
+    EXPECT_EQ(run(quoted(program) + L" /Unregister /Background"), ran_registration);
     EXPECT_EQ(export_registration(), before);
 }
 
@@ -90,28 +100,24 @@ protected:
     const product_copy copy;
     HWND start(const std::wstring& arguments)
     {
-        app_ = std::make_unique<process>(quoted(copy.program()) + arguments);
-        if (!app_->started())
-            return nullptr;
-        return find_window(app_->id(), tilewright::main_window_class);
+        app_ = std::make_unique<child_process>(quoted(copy.program()) + arguments);
+        return wait_for_window({.class_name = tilewright::main_window_class, .process_id = app_->id()});
     }
-    DWORD close(HWND window)
+    std::optional<DWORD> close(HWND window)
     {
-        PostMessageW(window, WM_CLOSE, 0, 0);
-        return app_->wait(std::chrono::seconds(10));
+        close_window(window);
+        return app_->wait_for_exit();
     }
-    process& app() { return *app_; }
+    child_process& app() { return *app_; }
     // Presses OK in a message box and waits until it is gone.
-    static void dismiss(HWND box)
+    static void dismiss(const message_box& box)
     {
-        PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
-        for (int i = 0; i < 500 && IsWindow(box); ++i)
-            Sleep(10);
-        EXPECT_FALSE(IsWindow(box));
+        answer(box, IDOK);
+        EXPECT_TRUE(wait_for_window_closed(box.window));
     }
 
 private:
-    std::unique_ptr<process> app_;
+    std::unique_ptr<child_process> app_;
 };
 
 TEST_F(running_program, counts_itself_in_the_instance_semaphore_while_it_runs)
@@ -132,7 +138,8 @@ TEST_F(running_program, opens_the_layout_it_is_given)
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window_text(window), L"Kitchen Floor \u2013 Tilewright");
     // No message box: the layout, its modules and its textures were all read.
-    EXPECT_EQ(find_window(app().id(), L"#32770", std::chrono::milliseconds(300)), nullptr);
+    EXPECT_EQ(wait_for_window({.class_name = L"#32770", .process_id = app().id()}, std::chrono::milliseconds(300)),
+              nullptr);
     EXPECT_EQ(close(window), 0u);
 }
 
@@ -142,12 +149,12 @@ TEST_F(running_program, reports_a_damaged_layout_with_its_line)
     testing_support::write_bytes(broken, "tilewright-layout 1\nsize 4 4\narea 0 0 4 4 Grid\nslot a ../../Oak\n");
     HWND window = start(L" " + quoted(broken));
     ASSERT_NE(window, nullptr);
-    HWND box = find_window(app().id(), L"#32770");
-    ASSERT_NE(box, nullptr);
-    const std::wstring text = window_text(GetDlgItem(box, 0xFFFF));
+    const std::optional<message_box> box = wait_for_message_box(app().id());
+    ASSERT_TRUE(box);
+    const std::wstring text = box->text;
     EXPECT_NE(text.find(L"Line 4: \"../../Oak\" is not a valid value here."), std::wstring::npos)
         << fs::path(text);
-    dismiss(box);
+    dismiss(*box);
     // The window stays, with no layout.
     EXPECT_EQ(window_text(window), L"Tilewright");
     EXPECT_EQ(close(window), 0u);
@@ -170,10 +177,10 @@ TEST_F(running_program, speaks_the_language_stored_by_the_setup)
     const fs::path broken = copy.folder() / L"Broken.cal";
     testing_support::write_bytes(broken, "tilewright-layout 1\nsize 4 4\nfloor 3\n");
     HWND window = start(L" " + quoted(broken));
-    HWND box = window ? find_window(app().id(), L"#32770") : nullptr;
-    const std::wstring text = box ? window_text(GetDlgItem(box, 0xFFFF)) : L"";
+    const std::optional<message_box> box = window ? wait_for_message_box(app().id()) : std::nullopt;
+    const std::wstring text = box ? box->text : L"";
     if (box)
-        dismiss(box);
+        dismiss(*box);
     if (window) {
         EXPECT_EQ(close(window), 0u);
     }
@@ -187,7 +194,7 @@ TEST_F(running_program, speaks_the_language_stored_by_the_setup)
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, uninstall);
     EXPECT_EQ(export_key(HKEY_LOCAL_MACHINE, uninstall), before);
 
-    ASSERT_NE(box, nullptr);
+    ASSERT_TRUE(box);
     EXPECT_NE(text.find(L"Ligne 3 : Instruction inconnue \u00AB floor \u00BB."), std::wstring::npos) << fs::path(text);
 }
 

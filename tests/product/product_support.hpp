@@ -1,18 +1,15 @@
 #pragma once
-// Shared by the product's tests: where the built programs and the content are, running a
-// program, a copy of the product in a scratch folder, finding a process's windows, and a
-// text export of registry keys.
+// Shared by the product's tests: where the built programs and the content are, a copy of the
+// product in a scratch folder, and a text export of registry keys. Programs are started and
+// their windows found with the UI driver (tests/ui_driver).
 
-#include "tests/child_job.hpp"
 #include "tests/scratch.hpp"
 
 #include <windows.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace product_testing {
@@ -42,60 +39,7 @@ inline std::vector<fs::path> files_of(const fs::path& folder, const wchar_t* ext
     return out;
 }
 
-// A started process, killed by the destructor if it still runs (and with the test program, if
-// that is killed first).
-class process {
-public:
-    explicit process(const std::wstring& command_line)
-    {
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        std::wstring line = command_line;
-        if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
-                           &info_))
-            testing_support::children_job::adopt(info_);
-        else
-            info_ = {};
-    }
-    ~process()
-    {
-        if (info_.hProcess) {
-            if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
-                TerminateProcess(info_.hProcess, 99);
-                WaitForSingleObject(info_.hProcess, 5000);
-            }
-            CloseHandle(info_.hProcess);
-            CloseHandle(info_.hThread);
-        }
-    }
-    process(const process&) = delete;
-    process& operator=(const process&) = delete;
-
-    bool started() const { return info_.hProcess != nullptr; }
-    DWORD id() const { return info_.dwProcessId; }
-
-    // The exit code, or STILL_ACTIVE when the process has not ended within `limit`.
-    DWORD wait(std::chrono::milliseconds limit = std::chrono::seconds(30)) const
-    {
-        if (WaitForSingleObject(info_.hProcess, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0)
-            return STILL_ACTIVE;
-        DWORD code = 0;
-        GetExitCodeProcess(info_.hProcess, &code);
-        return code;
-    }
-
-private:
-    PROCESS_INFORMATION info_{};
-};
-
 inline std::wstring quoted(const fs::path& path) { return L"\"" + path.wstring() + L"\""; }
-
-// Runs a program to its end; returns its exit code (STILL_ACTIVE when it hung).
-inline DWORD run(const std::wstring& command_line)
-{
-    process p(command_line);
-    return p.started() ? p.wait() : 0xDEADBEEF;
-}
 
 inline constexpr DWORD exit_registered = 0xFFFFFFF6; // -10
 
@@ -122,49 +66,6 @@ public:
 private:
     testing_support::scratch_folder folder_;
 };
-
-struct window_search {
-    DWORD id;
-    const wchar_t* cls;
-    HWND found;
-};
-
-inline BOOL CALLBACK match_window(HWND window, LPARAM data)
-{
-    auto* s = reinterpret_cast<window_search*>(data);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    if (owner == s->id && IsWindowVisible(window) && (!s->cls || lstrcmpW(name, s->cls) == 0)) {
-        s->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// The first visible top-level window of `process_id` with the class `cls` (nullptr: any),
-// waiting up to `limit` for it to appear.
-inline HWND find_window(DWORD process_id, const wchar_t* cls,
-                        std::chrono::milliseconds limit = std::chrono::seconds(10))
-{
-    window_search s{process_id, cls, nullptr};
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    do {
-        EnumWindows(match_window, reinterpret_cast<LPARAM>(&s));
-        if (s.found)
-            return s.found;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    } while (std::chrono::steady_clock::now() < deadline);
-    return nullptr;
-}
-
-inline std::wstring window_text(HWND window)
-{
-    wchar_t text[1024] = {};
-    SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000, nullptr);
-    return text;
-}
 
 // A text export of a key and everything under it: each key's path, then its values (name,
 // type, data in hexadecimal), sorted. "(missing)" when the key does not exist.

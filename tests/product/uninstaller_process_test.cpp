@@ -115,14 +115,11 @@ protected:
     // Answers the report of the copy and waits for the copy to end; its exit code.
     DWORD close_report(const message_box& report)
     {
-        const HANDLE copy = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, window_process(report.window));
-        EXPECT_NE(copy, nullptr);
+        child_process copy = child_process::attach(window_process(report.window));
         answer(report, IDOK);
-        DWORD code = 0xDEAD;
-        EXPECT_EQ(WaitForSingleObject(copy, 10000), WAIT_OBJECT_0);
-        GetExitCodeProcess(copy, &code);
-        CloseHandle(copy);
-        return code;
+        const std::optional<DWORD> code = copy.wait_for_exit();
+        EXPECT_TRUE(code) << "the copy still runs";
+        return code.value_or(0xDEAD);
     }
 
     void expect_nothing_removed()

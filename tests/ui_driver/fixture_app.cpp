@@ -6,6 +6,14 @@
 //                       Choosing a colour shows its name. The title is MW_FIXTURE_TITLE when set.
 //                       Two child pages hold a text of the same id: "First page", shown, and
 //                       "Second page", hidden.
+//                       What the dialog hears is shown in its statics: a click of the check
+//                       box or of a radio button names the new state ("option on", "second
+//                       chosen"), the name box getting the focus "name focused", each change of
+//                       the name box "<EN_UPDATE count>/<EN_CHANGE count> <text>", and every
+//                       WM_SIZE the client size ("client 300 x 200"). "Step" advances the
+//                       progress bar (range 10 to 250, at 40, by 15). The dialog ends with 40
+//                       for OK (Enter), 30 for Cancel (Esc), 31 for WM_CLOSE and 32 for
+//                       WM_CLOSE after Close in its system menu.
 //   box TEXT            a Retry/Cancel warning box without owner; ends with the answer's id.
 //   exit CODE           ends at once with CODE (a signed number).
 //   env NAME [VALUE]    ends with 0 when the variable NAME is VALUE, 1 when it is something
@@ -26,6 +34,11 @@
 namespace {
 
 const wchar_t* const colours[] = {L"Red", L"Green", L"Blue", L"T\u00fcrkis"};
+
+// What the dialog has heard so far.
+int name_updates = 0;
+int name_changes = 0;
+bool closing_from_system_menu = false;
 
 // The value of an environment variable; false when it is not set.
 bool environment_variable(const std::wstring& name, std::wstring& value)
@@ -74,12 +87,60 @@ INT_PTR CALLBACK fixture_procedure(HWND dialog, UINT message, WPARAM wparam, LPA
             SendMessageW(combo, CBEM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
         }
         SendMessageW(combo, CB_SETCURSEL, 0, 0);
+        SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_SETRANGE32, 10, 250);
+        SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_SETPOS, 40, 0);
+        SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_SETSTEP, 15, 0);
         add_page(dialog, L"Second page", false);
         add_page(dialog, L"First page", true);
         return TRUE;
     }
+    case WM_SIZE:
+        SetDlgItemTextW(dialog, IDC_CLIENT_SIZE,
+                        (L"client " + std::to_wstring(LOWORD(lparam)) + L" x " + std::to_wstring(HIWORD(lparam))).c_str());
+        return TRUE;
+    case WM_SYSCOMMAND:
+        if ((wparam & 0xFFF0) == SC_CLOSE)
+            closing_from_system_menu = true;
+        return FALSE; // the default handling sends WM_CLOSE
+    case WM_CLOSE:
+        EndDialog(dialog, closing_from_system_menu ? 32 : 31);
+        return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wparam)) {
+        case IDC_OPTION:
+            if (HIWORD(wparam) == BN_CLICKED)
+                SetDlgItemTextW(dialog, IDC_EVENT,
+                                IsDlgButtonChecked(dialog, IDC_OPTION) == BST_CHECKED ? L"option on" : L"option off");
+            return TRUE;
+        case IDC_RADIO_FIRST:
+        case IDC_RADIO_SECOND:
+            if (HIWORD(wparam) == BN_CLICKED)
+                SetDlgItemTextW(dialog, IDC_EVENT,
+                                IsDlgButtonChecked(dialog, IDC_RADIO_SECOND) == BST_CHECKED ? L"second chosen"
+                                                                                           : L"first chosen");
+            return TRUE;
+        case IDC_LOCKED:
+            if (HIWORD(wparam) == BN_CLICKED)
+                SetDlgItemTextW(dialog, IDC_EVENT, L"locked clicked");
+            return TRUE;
+        case IDC_NAME:
+            if (HIWORD(wparam) == EN_UPDATE)
+                ++name_updates;
+            else if (HIWORD(wparam) == EN_CHANGE)
+                SetDlgItemTextW(dialog, IDC_ECHO,
+                                (std::to_wstring(name_updates) + L"/" + std::to_wstring(++name_changes) + L" " +
+                                 text_of(GetDlgItem(dialog, IDC_NAME)))
+                                    .c_str());
+            else if (HIWORD(wparam) == EN_SETFOCUS)
+                SetDlgItemTextW(dialog, IDC_EVENT, L"name focused");
+            return TRUE;
+        case IDC_STEP:
+            if (HIWORD(wparam) == BN_CLICKED)
+                SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_STEPIT, 0, 0);
+            return TRUE;
+        case IDOK:
+            EndDialog(dialog, 40);
+            return TRUE;
         case IDC_COLOURS:
             if (HIWORD(wparam) == CBN_SELCHANGE) {
                 const auto index = SendDlgItemMessageW(dialog, IDC_COLOURS, CB_GETCURSEL, 0, 0);
@@ -101,7 +162,7 @@ INT_PTR CALLBACK fixture_procedure(HWND dialog, UINT message, WPARAM wparam, LPA
             return TRUE;
         }
         case IDCANCEL:
-            EndDialog(dialog, 0);
+            EndDialog(dialog, 30);
             return TRUE;
         }
         return FALSE;
@@ -122,7 +183,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     const std::wstring& mode = args[0];
 
     if (mode == L"dialog") {
-        INITCOMMONCONTROLSEX classes{sizeof classes, ICC_USEREX_CLASSES};
+        INITCOMMONCONTROLSEX classes{sizeof classes, ICC_USEREX_CLASSES | ICC_PROGRESS_CLASS};
         InitCommonControlsEx(&classes);
         const std::wstring question = args.size() > 1 ? args[1] : L"";
         return static_cast<int>(DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_FIXTURE), nullptr, fixture_procedure,

@@ -8,7 +8,12 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include <zlib.h>
+
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <memory>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -18,6 +23,8 @@ namespace testing_support {
 namespace {
 
 constexpr auto poll_interval = std::chrono::milliseconds(10);
+// How long the screen is given between two copies of a window that should agree.
+constexpr auto screen_settle_interval = std::chrono::milliseconds(50);
 
 [[noreturn]] void fail_last_error(const char* what)
 {
@@ -166,6 +173,16 @@ child_process::child_process(const std::wstring& command_line, const std::vector
     id_ = info.dwProcessId;
 }
 
+child_process child_process::attach(DWORD process_id)
+{
+    child_process attached;
+    attached.process_ = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+    if (!attached.process_)
+        fail_last_error("OpenProcess");
+    attached.id_ = process_id;
+    return attached;
+}
+
 child_process::~child_process()
 {
     terminate();
@@ -221,6 +238,12 @@ void child_process::close() noexcept
     if (process_)
         CloseHandle(std::exchange(process_, nullptr));
     id_ = 0;
+}
+
+std::optional<DWORD> run_program(const std::wstring& command_line, std::chrono::milliseconds timeout)
+{
+    child_process program(command_line);
+    return program.wait_for_exit(timeout);
 }
 
 std::wstring program_beside_tests(const std::wstring& file_name)
@@ -337,9 +360,131 @@ bool is_enabled(HWND window) { return IsWindowEnabled(window) != FALSE; }
 
 bool is_visible(HWND window) { return IsWindowVisible(window) != FALSE; }
 
+void close_window(HWND window) { post(window, WM_CLOSE, 0, 0); }
+
+void close_from_system_menu(HWND window) { post(window, WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+void press_key(HWND window, UINT virtual_key)
+{
+    const UINT scan = MapVirtualKeyW(virtual_key, MAPVK_VK_TO_VSC);
+    const LPARAM down = 1 | static_cast<LPARAM>(scan << 16);
+    const LPARAM up = down | (1L << 30) | (1L << 31);
+    post(window, WM_KEYDOWN, virtual_key, down);
+    post(window, WM_KEYUP, virtual_key, up);
+}
+
+HWND focused_window(HWND window)
+{
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info))
+        fail_last_error("GetGUIThreadInfo");
+    return info.hwndFocus;
+}
+
+RECT window_rect(HWND window)
+{
+    RECT r{};
+    if (!GetWindowRect(window, &r))
+        fail_last_error("GetWindowRect");
+    return r;
+}
+
+RECT client_rect(HWND window)
+{
+    RECT r{};
+    if (!GetClientRect(window, &r))
+        fail_last_error("GetClientRect");
+    return r;
+}
+
+void resize_window(HWND window, int width, int height)
+{
+    if (!SetWindowPos(window, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE))
+        fail_last_error("SetWindowPos");
+}
+
+std::optional<std::wstring> wait_for_text_change(HWND window, const std::wstring& old_text,
+                                                 std::chrono::milliseconds timeout)
+{
+    std::wstring text;
+    if (wait_until([&] { return (text = window_text(window)) != old_text; }, timeout))
+        return text;
+    return std::nullopt;
+}
+
+bool wait_for_text(HWND window, const std::wstring& text, std::chrono::milliseconds timeout)
+{
+    return wait_until([&] { return window_text(window) == text; }, timeout);
+}
+
 void click(HWND button) { post(button, BM_CLICK, 0, 0); }
 
 void click(HWND dialog, int id) { click(control(dialog, id)); }
+
+// ---------------------------------------------------------------------------------------------
+// Check boxes, radio buttons, edit boxes, progress bars
+
+namespace {
+
+enum class button_kind { check_box, radio_button };
+
+button_kind checkable_kind(HWND button)
+{
+    if (!equal_ignoring_case(window_class(button), L"Button"))
+        throw std::runtime_error(fmt::format("window {} is no button", static_cast<const void*>(button)));
+    switch (GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) {
+    case BS_CHECKBOX:
+    case BS_AUTOCHECKBOX:
+    case BS_3STATE:
+    case BS_AUTO3STATE:
+        return button_kind::check_box;
+    case BS_RADIOBUTTON:
+    case BS_AUTORADIOBUTTON:
+        return button_kind::radio_button;
+    default:
+        throw std::runtime_error(
+            fmt::format("button {} is neither a check box nor a radio button", static_cast<const void*>(button)));
+    }
+}
+
+} // namespace
+
+bool is_checked(HWND button)
+{
+    checkable_kind(button);
+    return send(button, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void set_checked(HWND button, bool checked)
+{
+    const button_kind kind = checkable_kind(button);
+    if (is_checked(button) == checked)
+        return;
+    if (!is_enabled(button) || !is_visible(button))
+        throw std::runtime_error(fmt::format("button {} cannot be clicked: it is disabled or hidden",
+                                             static_cast<const void*>(button)));
+    if (kind == button_kind::radio_button && !checked)
+        throw std::runtime_error("a radio button is cleared only by choosing another one");
+    click(button);
+}
+
+void type_text(HWND edit, const std::wstring& text)
+{
+    send(edit, EM_SETSEL, 0, -1);
+    if (text.empty())
+        send(edit, WM_CHAR, VK_BACK, 1);
+    for (wchar_t c : text)
+        send(edit, WM_CHAR, c, 1);
+}
+
+int progress_position(HWND progress_bar) { return static_cast<int>(send(progress_bar, PBM_GETPOS, 0, 0)); }
+
+progress_range progress_bar_range(HWND progress_bar)
+{
+    return {static_cast<int>(send(progress_bar, PBM_GETRANGE, TRUE, 0)),
+            static_cast<int>(send(progress_bar, PBM_GETRANGE, FALSE, 0))};
+}
 
 // ---------------------------------------------------------------------------------------------
 // Extended combo boxes
@@ -396,9 +541,28 @@ namespace {
 
 constexpr int message_text_id = 0xFFFF;
 
+box_icon icon_of(HWND icon_static)
+{
+    const auto shown = reinterpret_cast<HICON>(send(icon_static, STM_GETICON, 0, 0));
+    if (!shown)
+        return box_icon::none;
+    const std::pair<LPCWSTR, box_icon> standard[] = {
+        {IDI_HAND, box_icon::error},
+        {IDI_QUESTION, box_icon::question},
+        {IDI_EXCLAMATION, box_icon::warning},
+        {IDI_ASTERISK, box_icon::information},
+    };
+    for (const auto& [id, icon] : standard)
+        if (LoadIconW(nullptr, id) == shown)
+            return icon;
+    return box_icon::unknown;
+}
+
+
 std::optional<message_box> read_message_box(HWND window)
 {
     HWND text = nullptr;
+    HWND icon = nullptr;
     std::vector<std::pair<LONG, int>> buttons; // left edge, id
     for (HWND child : child_windows(window)) {
         const std::wstring cls = window_class(child);
@@ -406,6 +570,8 @@ std::optional<message_box> read_message_box(HWND window)
         if (equal_ignoring_case(cls, L"Static")) {
             if (id == message_text_id)
                 text = child;
+            else if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && IsWindowVisible(child))
+                icon = child;
         } else if (equal_ignoring_case(cls, L"Button")) {
             if (IsWindowVisible(child)) {
                 RECT r{};
@@ -424,16 +590,16 @@ std::optional<message_box> read_message_box(HWND window)
     box.caption = window_text(window);
     box.text = window_text(text);
     box.owner = GetWindow(window, GW_OWNER);
+    box.icon = icon ? icon_of(icon) : box_icon::none;
     for (const auto& b : buttons)
         box.buttons.push_back(b.second);
     return box;
 }
 
-} // namespace
-
-std::optional<message_box> find_message_box(DWORD process_id)
+std::optional<message_box> find_message_box(window_query query)
 {
-    const window_query query{.class_name = L"#32770", .title = std::nullopt, .process_id = process_id};
+    query.class_name = L"#32770";
+    query.visible_only = true;
     for (HWND window : top_level_windows()) {
         if (!IsWindow(window) || !matches(window, query))
             continue;
@@ -449,11 +615,23 @@ std::optional<message_box> find_message_box(DWORD process_id)
     return std::nullopt;
 }
 
-std::optional<message_box> wait_for_message_box(DWORD process_id, std::chrono::milliseconds timeout)
+std::optional<message_box> wait_for_message_box(const window_query& query, std::chrono::milliseconds timeout)
 {
     std::optional<message_box> box;
-    wait_until([&] { return (box = find_message_box(process_id)).has_value(); }, timeout);
+    wait_until([&] { return (box = find_message_box(query)).has_value(); }, timeout);
     return box;
+}
+
+} // namespace
+
+std::optional<message_box> find_message_box(DWORD process_id)
+{
+    return find_message_box(window_query{.process_id = process_id});
+}
+
+std::optional<message_box> wait_for_message_box(DWORD process_id, std::chrono::milliseconds timeout)
+{
+    return wait_for_message_box(window_query{.process_id = process_id}, timeout);
 }
 
 void answer(const message_box& box, int button_id)
@@ -462,5 +640,215 @@ void answer(const message_box& box, int button_id)
         throw std::runtime_error(fmt::format("the message box has no button {}", button_id));
     click(box.window, button_id);
 }
+
+std::future<std::vector<message_box>> answer_own_boxes(std::vector<int> buttons, std::optional<std::wstring> caption,
+                                                       std::chrono::milliseconds timeout)
+{
+    const window_query query{.title = std::move(caption), .process_id = GetCurrentProcessId()};
+    return std::async(std::launch::async, [buttons = std::move(buttons), query, timeout] {
+        std::vector<message_box> shown;
+        for (int button : buttons) {
+            auto box = wait_for_message_box(query, timeout);
+            if (!box)
+                break;
+            answer(*box, button);
+            wait_for_window_closed(box->window, timeout);
+            shown.push_back(std::move(*box));
+        }
+        return shown;
+    });
+}
+
+
+// ---------------------------------------------------------------------------------------------
+// Pictures of windows
+
+namespace {
+
+struct dc_deleter {
+    void operator()(HDC dc) const noexcept { DeleteDC(dc); }
+};
+struct object_deleter {
+    void operator()(HGDIOBJ object) const noexcept { DeleteObject(object); }
+};
+using unique_dc = std::unique_ptr<std::remove_pointer_t<HDC>, dc_deleter>;
+using unique_bitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, object_deleter>;
+
+// Restores the object a DC held before another was selected into it.
+class selection {
+public:
+    selection(HDC dc, HGDIOBJ object) : dc_(dc), old_(SelectObject(dc, object)) {}
+    ~selection() { SelectObject(dc_, old_); }
+    selection(const selection&) = delete;
+    selection& operator=(const selection&) = delete;
+
+private:
+    HDC dc_;
+    HGDIOBJ old_;
+};
+
+// The device context of a whole window, frame included, released with the object.
+class window_dc {
+public:
+    explicit window_dc(HWND window) : window_(window), dc_(GetWindowDC(window)) {}
+    ~window_dc()
+    {
+        if (dc_)
+            ReleaseDC(window_, dc_);
+    }
+    window_dc(const window_dc&) = delete;
+    window_dc& operator=(const window_dc&) = delete;
+    HDC get() const noexcept { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
+void append_big_endian(std::string& out, std::uint32_t value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out += static_cast<char>((value >> shift) & 0xFF);
+}
+
+void append_chunk(std::string& out, const char (&type)[5], const std::string& data)
+{
+    append_big_endian(out, static_cast<std::uint32_t>(data.size()));
+    const std::string typed = std::string(type, 4) + data;
+    out += typed;
+    append_big_endian(out, static_cast<std::uint32_t>(
+                               crc32(0, reinterpret_cast<const Bytef*>(typed.data()), static_cast<uInt>(typed.size()))));
+}
+
+} // namespace
+
+image capture_window(HWND window)
+{
+    const RECT r = window_rect(window);
+    image picture{r.right - r.left, r.bottom - r.top, {}};
+    if (picture.width <= 0 || picture.height <= 0)
+        return {};
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = picture.width;
+    info.bmiHeader.biHeight = -picture.height; // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    const unique_bitmap bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    const unique_dc dc(CreateCompatibleDC(nullptr));
+    if (!bitmap || !dc)
+        fail_last_error("CreateDIBSection");
+    const std::size_t count = static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height);
+    const auto* pixels = static_cast<const std::uint32_t*>(bits);
+    // A window always shows more than one colour: a picture of one colour means nothing was drawn.
+    auto draw = [&](const std::function<void()>& paint) {
+        {
+            const selection selected(dc.get(), bitmap.get());
+            paint();
+            GdiFlush();
+        }
+        return std::any_of(pixels, pixels + count, [&](std::uint32_t p) { return ((p ^ pixels[0]) & 0xFFFFFF) != 0; });
+    };
+    auto copy_from = [&](HWND source, int x, int y) {
+        const window_dc source_dc(source);
+        if (source_dc.get())
+            BitBlt(dc.get(), 0, 0, picture.width, picture.height, source_dc.get(), x, y, SRCCOPY);
+    };
+    const bool own = window_process(window) == GetCurrentProcessId();
+    const bool captured = draw([&] { PrintWindow(window, dc.get(), 0); }) ||
+                          // Wine's PrintWindow leaves out frame and controls: what the window's own DC shows.
+                          (own && draw([&] { copy_from(window, 0, 0); })) ||
+                          // Another process's window under Wine: what the screen shows where it is.
+                          (!own && draw([&] {
+                              // Painted anew (the window's thread answers WM_PAINT before this goes
+                              // on), then copied until two copies agree: the screen shows what a
+                              // window painted a little later.
+                              RedrawWindow(window, nullptr, nullptr,
+                                           RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+                              std::vector<std::uint32_t> previous;
+                              for (int copies = 0; copies < 40; ++copies) {
+                                  copy_from(nullptr, r.left, r.top);
+                                  GdiFlush();
+                                  if (std::equal(previous.begin(), previous.end(), pixels, pixels + count))
+                                      break;
+                                  previous.assign(pixels, pixels + count);
+                                  std::this_thread::sleep_for(screen_settle_interval);
+                              }
+                          }));
+    if (!captured)
+        return {};
+    picture.pixels.reserve(count);
+    for (std::size_t i = 0; i < count; ++i)
+        picture.pixels.push_back(pixels[i] & 0xFFFFFF);
+    return picture;
+}
+
+void save_png(const image& picture, const std::wstring& path)
+{
+    if (picture.width <= 0 || picture.height <= 0 ||
+        picture.pixels.size() != static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height))
+        throw std::runtime_error("save_png: an empty or inconsistent image");
+    std::string rows;
+    rows.reserve(picture.pixels.size() * 3 + static_cast<std::size_t>(picture.height));
+    for (int y = 0; y < picture.height; ++y) {
+        rows += '\0'; // filter: none
+        for (int x = 0; x < picture.width; ++x) {
+            const std::uint32_t p = picture.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(picture.width) +
+                                                   static_cast<std::size_t>(x)];
+            rows += static_cast<char>((p >> 16) & 0xFF);
+            rows += static_cast<char>((p >> 8) & 0xFF);
+            rows += static_cast<char>(p & 0xFF);
+        }
+    }
+    uLongf packed_size = compressBound(static_cast<uLong>(rows.size()));
+    std::string packed(packed_size, '\0');
+    if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packed_size, reinterpret_cast<const Bytef*>(rows.data()),
+                  static_cast<uLong>(rows.size()), Z_BEST_COMPRESSION) != Z_OK)
+        throw std::runtime_error("save_png: compression failed");
+    packed.resize(packed_size);
+
+    std::string header;
+    append_big_endian(header, static_cast<std::uint32_t>(picture.width));
+    append_big_endian(header, static_cast<std::uint32_t>(picture.height));
+    header += std::string("\x08\x02\x00\x00\x00", 5); // 8 bits, RGB, deflate, no filter set, no interlace
+    std::string file("\x89PNG\r\n\x1a\n", 8);
+    append_chunk(file, "IHDR", header);
+    append_chunk(file, "IDAT", packed);
+    append_chunk(file, "IEND", {});
+
+    std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+    out.write(file.data(), static_cast<std::streamsize>(file.size()));
+    out.close();
+    if (!out)
+        throw std::runtime_error("save_png: the file could not be written");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Windows of this test's own thread
+
+test_window::test_window(const test_window_options& options)
+{
+    static const ATOM window_class = [] {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = DefWindowProcW;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+        wc.lpszClassName = L"mw_test_window";
+        return RegisterClassW(&wc);
+    }();
+    if (!window_class)
+        fail_last_error("RegisterClassW");
+    const RECT& r = options.place;
+    window_ = CreateWindowExW(options.ex_style, MAKEINTATOM(window_class), L"Test window", options.style, r.left, r.top,
+                              r.right - r.left, r.bottom - r.top, options.parent, nullptr, GetModuleHandleW(nullptr),
+                              nullptr);
+    if (!window_)
+        fail_last_error("CreateWindowExW");
+}
+
+test_window::~test_window() { DestroyWindow(window_); }
 
 } // namespace testing_support

@@ -14,16 +14,19 @@
 //
 // Time-outs: every wait takes one and returns an empty result when it runs out; messages
 // sent to the other process give up after `message_timeout`. Actions that make the other
-// process do something (click, answer, select_combo_item) are posted and return at once:
-// wait for their effect with wait_until, wait_for_window, wait_for_message_box or
-// wait_for_exit. Errors (no such control, a window that does not answer, a process that
+// process do something (click, answer, select_combo_item, set_checked, press_key,
+// close_window, close_from_system_menu) are posted and return at once: wait for their effect
+// with wait_until, wait_for_text, wait_for_window, wait_for_message_box or wait_for_exit.
+// type_text, set_control_text and resize_window are sent: done on return. Errors (no such control, a window that does not answer, a process that
 // cannot start) throw: std::system_error with the Win32 code for system calls,
 // std::runtime_error otherwise.
 
 #include <windows.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
 #include <vector>
@@ -62,6 +65,10 @@ public:
     child_process(const child_process&) = delete;
     child_process& operator=(const child_process&) = delete;
 
+    // Takes charge of a process that is already running (one that a started program started in
+    // turn), as if this object had started it. Throws std::system_error when it cannot be opened.
+    static child_process attach(DWORD process_id);
+
     DWORD id() const noexcept { return id_; }
     HANDLE handle() const noexcept { return process_; }
 
@@ -73,11 +80,17 @@ public:
     void terminate(DWORD exit_code = terminated_exit_code) noexcept;
 
 private:
+    child_process() = default;
     void close() noexcept;
 
     HANDLE process_ = nullptr;
     DWORD id_ = 0;
 };
+
+// Runs `command_line` to its end: its exit code, or empty when it still ran after `timeout`
+// (it is then ended). Throws as child_process does when it cannot start.
+std::optional<DWORD> run_program(const std::wstring& command_line,
+                                 std::chrono::milliseconds timeout = default_timeout);
 
 // The full path of a program that sits in the same folder as the running test program.
 std::wstring program_beside_tests(const std::wstring& file_name);
@@ -125,6 +138,62 @@ void set_control_text(HWND dialog, int id, const std::wstring& text);
 bool is_enabled(HWND window);
 bool is_visible(HWND window);
 
+// Asks a window to close as its close button would (WM_CLOSE, posted).
+void close_window(HWND window);
+// Chooses Close in a window's system menu (WM_SYSCOMMAND with SC_CLOSE, posted): the window
+// hears of it before its default handling turns it into WM_CLOSE.
+void close_from_system_menu(HWND window);
+
+// A key pressed and released (WM_KEYDOWN, WM_KEYUP, posted to `window`: the dialog or the
+// control that has the focus). A dialog's message loop sees it first, as it sees a real key:
+// VK_RETURN presses the default button, VK_ESCAPE cancels, VK_TAB moves the focus.
+void press_key(HWND window, UINT virtual_key);
+// The window that has the keyboard focus in the thread of `window`; null when none has.
+HWND focused_window(HWND window);
+
+// Where a window is, in screen coordinates, frame included.
+RECT window_rect(HWND window);
+// The size of a window's client area (left and top are 0).
+RECT client_rect(HWND window);
+// Gives a window a new outer size, keeping its place, as dragging its frame would end (the
+// window hears WM_WINDOWPOSCHANGING, WM_SIZE...). Done on return.
+void resize_window(HWND window, int width, int height);
+
+// Waits until the text of `window` is no longer `old_text`: the new text, or empty when it
+// still was `old_text` after `timeout`.
+std::optional<std::wstring> wait_for_text_change(HWND window, const std::wstring& old_text,
+                                                 std::chrono::milliseconds timeout = default_timeout);
+// Waits until the text of `window` is `text`; false when it is not after `timeout`.
+bool wait_for_text(HWND window, const std::wstring& text, std::chrono::milliseconds timeout = default_timeout);
+
+// ---------------------------------------------------------------------------------------------
+// Check boxes, radio buttons, edit boxes, progress bars
+
+// Whether a check box or radio button shows its check mark (BST_CHECKED; an indeterminate
+// three-state box counts as not checked). Throws for any other kind of window.
+bool is_checked(HWND button);
+// Brings a check box or radio button into the state `checked` as a user's click does: when its
+// state differs, BM_CLICK is posted, the button changes (an automatic one) and its parent gets
+// BN_CLICKED. Returns at once; wait for the effect. Throws for a button that is disabled or
+// hidden (a user could not click it), for another kind of window, and for clearing a radio
+// button (only choosing another one does that).
+void set_checked(HWND button, bool checked);
+
+// Types `text` into an edit box as a user who selects all of it and types: EM_SETSEL, then one
+// WM_CHAR per character (a backspace for an empty text), sent: done on return, and the edit box
+// has told its dialog with EN_UPDATE and EN_CHANGE for each character as for a user's typing.
+// The edit box's own rules apply (a read-only box keeps its text, a number box refuses letters).
+void type_text(HWND edit, const std::wstring& text);
+
+struct progress_range {
+    int low = 0;
+    int high = 0;
+    bool operator==(const progress_range&) const = default;
+};
+// A progress bar's position and range (PBM_GETPOS, PBM_GETRANGE).
+int progress_position(HWND progress_bar);
+progress_range progress_bar_range(HWND progress_bar);
+
 // Presses a button as a click would (BM_CLICK, posted).
 void click(HWND button);
 void click(HWND dialog, int id);
@@ -145,6 +214,16 @@ void select_combo_item(HWND combo_ex, int index);
 // ---------------------------------------------------------------------------------------------
 // Message boxes
 
+// The standard icon a message box shows.
+enum class box_icon {
+    none,        // no icon
+    error,       // MB_ICONERROR (IDI_HAND)
+    question,    // MB_ICONQUESTION (IDI_QUESTION)
+    warning,     // MB_ICONWARNING (IDI_EXCLAMATION)
+    information, // MB_ICONINFORMATION (IDI_ASTERISK)
+    unknown,     // an icon that is none of the system's shared icons as this process knows them
+};
+
 // A message box as shown: a visible top-level "#32770" window whose children are only buttons
 // and static texts, one of them the static with id 0xFFFF that holds the text. A dialog with
 // any other control (an edit, a combo box, a child dialog) is not taken for a message box.
@@ -154,6 +233,10 @@ struct message_box {
     std::wstring text;
     HWND owner = nullptr;     // null for a box shown without owner window
     std::vector<int> buttons; // ids of the visible buttons (IDOK, IDCANCEL, IDYES, ...), left to right
+    // The HICON of its icon static (STM_GETICON) compared with LoadIconW(nullptr, IDI_...) of
+    // this process. On Windows the shared icons are the same handles in every process; under
+    // Wine each process loads its own, and a box of another process shows `unknown`.
+    box_icon icon = box_icon::none;
 };
 
 // A message box of process `process_id` (0: any process) shown now, if there is one.
@@ -163,5 +246,60 @@ std::optional<message_box> wait_for_message_box(DWORD process_id, std::chrono::m
 // Presses the button `button_id` of the box (posted: the box runs its own message loop, and a
 // sent message would wait for it). Throws when the box has no such visible button.
 void answer(const message_box& box, int button_id);
+
+// Answers, from a second thread, the message boxes that this process shows next (while its own
+// thread waits in MessageBox): for each of `buttons` in turn, waits for a box (with the caption
+// `caption` when one is given), presses the button and waits until the box has closed. The
+// result lists the boxes as they were shown; it stops short at a box that did not come within
+// `timeout`.
+std::future<std::vector<message_box>> answer_own_boxes(std::vector<int> buttons,
+                                                       std::optional<std::wstring> caption = std::nullopt,
+                                                       std::chrono::milliseconds timeout = default_timeout);
+
+// ---------------------------------------------------------------------------------------------
+// Pictures of windows
+
+// An image of 32-bit pixels, 0x00RRGGBB, rows top first.
+struct image {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint32_t> pixels;
+};
+// What a window shows now, frame included: drawn by the window itself (PrintWindow) into a DIB
+// section. Failing that (under Wine, whose PrintWindow leaves out frame and controls), a
+// window of this process is copied from its own device context, and a window of another
+// process from the screen where it is, once repainted and once two copies agree (it must be in
+// front). Empty (zero size) when every way gives a picture of one colour: Wine's null graphics
+// driver has no screen to copy another process's window from.
+image capture_window(HWND window);
+// A PNG file of the image (8-bit RGB, no interlace); throws std::runtime_error when it cannot
+// be written or the image is empty.
+void save_png(const image& picture, const std::wstring& path);
+
+// ---------------------------------------------------------------------------------------------
+// Windows of this test's own thread
+
+// What a window of this thread is made with: class "mw_test_window", default window procedure.
+struct test_window_options {
+    DWORD style = WS_OVERLAPPEDWINDOW;
+    RECT place = {100, 100, 500, 400}; // screen coordinates, or the parent's client coordinates for a child
+    HWND parent = nullptr;             // the parent of a child window, the owner of a top-level one
+    DWORD ex_style = 0;
+};
+
+// A window created by (and belonging to) the calling thread, destroyed with the object.
+// Throws std::system_error when it cannot be created. Not copyable.
+class test_window {
+public:
+    explicit test_window(const test_window_options& options = {});
+    ~test_window();
+    test_window(const test_window&) = delete;
+    test_window& operator=(const test_window&) = delete;
+
+    HWND get() const noexcept { return window_; }
+
+private:
+    HWND window_ = nullptr;
+};
 
 } // namespace testing_support

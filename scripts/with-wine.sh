@@ -16,10 +16,21 @@ else
 fi
 export WINEARCH=win32 WINEDEBUG=-all HOME=$build/wine/home
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
-# A server that a build step started (the payload packer runs under Wine) may still be
-# running; a second "wineserver -p" would then fail. Let it end first, but not for ever: a
-# server kept alive by a program that hangs is killed with everything it runs.
+# Ends the server and every program it serves. A Wine program still starting when the server
+# ends starts a server of its own (the desktop process, above all where 32-bit code is
+# emulated and starts slowly): end that one too, until none answers.
+stop_server() {
+  local _
+  for _ in 1 2 3 4 5; do
+    wineserver -k >/dev/null 2>&1 || return 0
+    timeout 10 wineserver -w >/dev/null 2>&1 || true
+    sleep 0.5
+  done
+}
+trap stop_server EXIT
+# A server that an earlier command left (a program that did not end) may still be running; a
+# second "wineserver -p" would then fail. Let it end first, but not for ever: a server kept
+# alive by a program that hangs is killed with everything it runs.
 if ! timeout "${MW_WINESERVER_WAIT:-60}" wineserver -w; then
   echo "with-wine.sh: the Wine server did not end within ${MW_WINESERVER_WAIT:-60} s; killing it" >&2
   wineserver -k >/dev/null 2>&1 || true

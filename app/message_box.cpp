@@ -1,12 +1,16 @@
 #include "app/message_box.hpp"
 
+#include "support/hresult.hpp"
 #include "support/own_executable.hpp"
 
 #include "app/strings.hpp"
+#include "app/window_owner.hpp"
 #include "pages/product.hpp"
 #include "pages/version_info.hpp"
 
 #include <memory>
+#include <new>
+#include <system_error>
 
 namespace setup {
 namespace {
@@ -16,27 +20,6 @@ constexpr UINT type_mask = MB_TYPEMASK;      // 0x0F
 constexpr std::uint32_t customer_bit = 0x20000000;
 constexpr std::uint32_t string_id_bit = 0x08000000;
 constexpr std::uint32_t e_fail = 0x80004005;
-
-// Whether a language is written right to left: the locale signature's Unicode subset bit 123
-// (bit 27 of its fourth word); Hebrew and Arabic when the signature cannot be read.
-bool reads_right_to_left(language_index index)
-{
-    LOCALESIGNATURE signature{};
-    if (GetLocaleInfoW(language_lcid(index), LOCALE_FONTSIGNATURE, reinterpret_cast<LPWSTR>(&signature),
-                       sizeof signature / sizeof(wchar_t)) > 0)
-        return (signature.lsUsb[3] & (1u << 27)) != 0;
-    return index == 16 || index == 21;
-}
-
-BOOL CALLBACK find_captioned_window(HWND window, LPARAM data) noexcept
-{
-    HWND root = GetAncestor(window, GA_ROOTOWNER);
-    if (root && (GetWindowLongW(root, GWL_STYLE) & WS_CAPTION) == WS_CAPTION) {
-        *reinterpret_cast<HWND*>(data) = root;
-        return FALSE;
-    }
-    return TRUE;
-}
 
 struct local_free_deleter {
     void operator()(wchar_t* p) const noexcept { LocalFree(p); }
@@ -56,14 +39,7 @@ message_text::message_text(const wchar_t* text)
 
 HWND find_message_owner() noexcept
 {
-    HWND owner = nullptr;
-    if (HWND active = GetActiveWindow())
-        owner = GetAncestor(active, GA_ROOTOWNER);
-    else
-        EnumThreadWindows(GetCurrentThreadId(), find_captioned_window, reinterpret_cast<LPARAM>(&owner));
-    if (owner)
-        owner = GetLastActivePopup(owner);
-    return owner;
+    return find_owner_window(owner_search::captioned_root);
 }
 
 modal_scope::modal_scope() noexcept : owner_(find_message_owner())
@@ -145,6 +121,29 @@ int show_message(const message_text& text, const message_text& caption, UINT fla
 int show_system_error(std::uint32_t code)
 {
     return show_message(error_text(code), nullptr, MB_OK | MB_ICONWARNING);
+}
+
+std::uint32_t exception_error_code(std::exception_ptr failure) noexcept
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::system_error& e) {
+        if (e.code().category() == std::system_category() || e.code().category() == mw::hresult_category())
+            return static_cast<std::uint32_t>(e.code().value());
+    } catch (const std::bad_alloc&) {
+        return static_cast<std::uint32_t>(E_OUTOFMEMORY);
+    } catch (...) {
+    }
+    return static_cast<std::uint32_t>(E_UNEXPECTED);
+}
+
+void show_current_exception() noexcept
+{
+    try {
+        show_system_error(exception_error_code(std::current_exception()));
+    } catch (...) {
+        // Not even the box could be shown: the program ends as it would after it.
+    }
 }
 
 void show_known_folder_error(HRESULT error)

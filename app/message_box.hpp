@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -77,6 +78,14 @@ message_request prepare_message(HWND owner, const message_text& text, const mess
 int show_message(const message_text& text, const message_text& caption, UINT flags);
 // A warning box with the text of an error code and the default caption.
 int show_system_error(std::uint32_t code);
+// The code the error box shows for an exception that reached one of the program's boundaries
+// (the entry function, a window procedure): a Win32 code or an HRESULT as it is, E_OUTOFMEMORY
+// for lack of memory, E_UNEXPECTED for anything else (a rejected text template, say).
+std::uint32_t exception_error_code(std::exception_ptr failure) noexcept;
+// Shows the error box of the exception being handled: call it inside a catch block. Never
+// throws.
+void show_current_exception() noexcept;
+
 // The warning for a failed lookup of a known folder: the text of `error` under the setup's
 // title with the product. The setup reports every failed lookup with it.
 void show_known_folder_error(HRESULT error);

@@ -1,6 +1,6 @@
 #include "app/process_init.hpp"
 
-#include "app/app_context.hpp"
+#include "app/process_identity.hpp"
 #include "app/message_box.hpp"
 #include "app/windowing.hpp"
 #include "app/strings.hpp"

@@ -1,6 +1,7 @@
 // Entry point of the setup program.
 
-#include "app/app_context.hpp"
+#include "app/start_check.hpp"
+#include "app/message_box.hpp"
 #include "app/process_init.hpp"
 
 #include <windows.h>
@@ -22,6 +23,11 @@ struct static_initialisation {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    setup::check_start(setup::instance_app_context());
+    // The one boundary of the program's own work: what escapes is shown and the setup ends.
+    try {
+        setup::check_start(setup::instance_app_context());
+    } catch (...) {
+        setup::show_current_exception();
+    }
     return 0;
 }

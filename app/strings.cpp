@@ -1,5 +1,7 @@
 #include "app/strings.hpp"
 
+#include "resources/resource_ids.h"
+
 #include <array>
 #include <clocale>
 #include <locale>
@@ -112,8 +114,11 @@ UINT ansi_code_page(LCID lcid)
     return code_page != 0 ? code_page : GetACP();
 }
 
-bool reads_right_to_left(LCID lcid, language_index index)
+} // namespace
+
+bool reads_right_to_left(language_index index)
 {
+    const LCID lcid = language_lcid(index);
     LOCALESIGNATURE signature{};
     static_assert(sizeof(signature) == 16 * sizeof(wchar_t));
     if (GetLocaleInfoW(lcid, LOCALE_FONTSIGNATURE, reinterpret_cast<LPWSTR>(&signature), 16) <= 0)
@@ -121,6 +126,8 @@ bool reads_right_to_left(LCID lcid, language_index index)
     // Unicode subset bit 123: right-to-left reading order.
     return (signature.lsUsb[3] & (DWORD{1} << 27)) != 0;
 }
+
+namespace {
 
 // A locale name as the C runtime reads it: in the thread's ANSI code page ("Norwegian Bokmål").
 std::string narrow(std::wstring_view text)
@@ -204,7 +211,7 @@ std::wstring_view found_text(std::wstring_view entry)
     return entry == L"#" ? std::wstring_view{} : entry;
 }
 
-constexpr unsigned installer_string = 1000;
+constexpr unsigned installer_string = IDS_INSTALLER;
 
 } // namespace
 
@@ -261,7 +268,7 @@ void set_language(language_index index)
     context.lcid = language_lcid(index);
     context.code_page = ansi_code_page(context.lcid);
     context.module = nullptr;
-    context.right_to_left = reads_right_to_left(context.lcid, index);
+    context.right_to_left = reads_right_to_left(index);
     if (index != old_index)
         language_changed()();
 }

@@ -88,6 +88,10 @@ std::wstring load_string(unsigned id);
 // empty view.  The view points into the module's resources: not copied, not terminated.
 std::wstring_view load_string_in(language_index index, unsigned id);
 
+// Whether a language is written right to left: the locale signature's Unicode subset bit 123
+// (bit 27 of its fourth word); Hebrew and Arabic when the signature cannot be read.
+bool reads_right_to_left(language_index index);
+
 // The setup's title (string 1000), alone or followed by " – " and the product's title.
 std::wstring setup_title();
 std::wstring setup_title(std::wstring_view product_title);

@@ -2,6 +2,7 @@
 
 #include "engine/compress_error.hpp"
 #include "engine/known_folders.hpp"
+#include "app/window_owner.hpp"
 #include "support/paths.hpp"
 
 #include <windows.h>
@@ -48,25 +49,6 @@ const install_variable* find_variable(const std::wstring& component)
         if (component == v.name)
             return &v;
     return nullptr;
-}
-
-BOOL CALLBACK first_window(HWND window, LPARAM found)
-{
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-}
-
-// The thread's current top-level owner: the last active popup of the root owner of the
-// active window, or of the thread's first window when none is active.
-HWND owner_window()
-{
-    HWND window = GetActiveWindow();
-    if (!window)
-        EnumThreadWindows(GetCurrentThreadId(), first_window, reinterpret_cast<LPARAM>(&window));
-    if (!window)
-        return nullptr;
-    HWND root = GetAncestor(window, GA_ROOTOWNER);
-    return GetLastActivePopup(root ? root : window);
 }
 
 // The first component of a folder text and the rest after its separator(s).
@@ -120,7 +102,7 @@ std::wstring destination_resolver::system_folder(int folder_id)
 {
     auto known = system_folders_.find(folder_id);
     if (known == system_folders_.end())
-        known = system_folders_.emplace(folder_id, csidl_folder(folder_id, owner_window())).first;
+        known = system_folders_.emplace(folder_id, csidl_folder(folder_id, find_owner_window(owner_search::any_window))).first;
     return known->second;
 }
 

@@ -456,6 +456,8 @@ bool extract_payload(std::istream& stream, const std::wstring& install_folder, c
             code = error_of(cause, path);
             notify(notification::failed{code, path});
         } catch (...) {
+            // The callback failed while being told of the failure: the extraction has failed
+            // already, and its result says so; nothing of the callback's may escape here.
         }
         return false;
     }

@@ -134,20 +134,26 @@ void uninstall_log::add_uninstall_key(HKEY key)
     set_privilege(L"SeBackupPrivilege", false);
 }
 
-void uninstall_log::restore_uninstall_key(const log_record& record) const
+std::error_code uninstall_log::restore_uninstall_key(const log_record& record) const
 {
     if (identity_.uninstall_key_name.empty())
-        return; // never the whole Uninstall key
+        return {}; // never the whole Uninstall key
     privilege_scope restore{L"SeRestorePrivilege"};
     unique_key uninstall = open_existing(HKEY_LOCAL_MACHINE, uninstall_key_path);
     if (!uninstall)
-        return;
+        return {};
+    LSTATUS status = ERROR_SUCCESS;
     if (!record.backup.empty()) {
         if (unique_key subkey = open_existing(uninstall.get(), identity_.uninstall_key_name.c_str()))
-            RegRestoreKeyW(subkey.get(), record.backup.c_str(), 0);
+            status = RegRestoreKeyW(subkey.get(), record.backup.c_str(), 0);
+        else
+            status = ERROR_FILE_NOT_FOUND; // the entry to put the saved values into is gone
     } else {
-        RegDeleteTreeW(uninstall.get(), identity_.uninstall_key_name.c_str());
+        status = RegDeleteTreeW(uninstall.get(), identity_.uninstall_key_name.c_str());
+        if (status == ERROR_FILE_NOT_FOUND)
+            status = ERROR_SUCCESS; // already gone
     }
+    return status == ERROR_SUCCESS ? std::error_code{} : std::error_code(static_cast<int>(status), std::system_category());
 }
 
 } // namespace mw

@@ -127,25 +127,27 @@ bool move_file(const std::wstring& from, const std::wstring& to)
 
 uninstall_log::uninstall_log(log_identity identity) : identity_(std::move(identity)) {}
 
-void uninstall_log::read(const std::wstring& file)
+bool uninstall_log::read(const std::wstring& file)
 {
     install_path.clear();
     shortcut_path.clear();
     has_desktop_link = true;
     if (file.empty())
-        return;
+        return false;
     try {
         txtf::wifstream in{file}; // automatic: the byte-order mark decides
         if (!in)
-            return;
+            return false;
         in.exceptions(std::ios::badbit);
-        read(in);
+        return read(in);
     } catch (...) {
-        // A file that cannot be read is an empty log; what was read before stays.
+        // A file that cannot be read is an empty log; what was read before stays, and the
+        // result says the file was not read whole.
+        return false;
     }
 }
 
-void uninstall_log::read(std::wistream& lines)
+bool uninstall_log::read(std::wistream& lines)
 {
     install_path.clear();
     shortcut_path.clear();
@@ -193,13 +195,15 @@ void uninstall_log::read(std::wistream& lines)
             ++counter;
         }
         if (lines.bad() || !lines.eof())
-            return;
+            return false;
         has_desktop_link = false;
         for (const log_record& r : previous)
             if (r.kind == desktop_link)
                 has_desktop_link = true;
+        return version == 1;
     } catch (...) {
-        // Malformed line or read error: stop here, keeping what was read.
+        // Malformed line or read error: stop here, keeping what was read; the result says so.
+        return false;
     }
 }
 
@@ -344,26 +348,45 @@ std::wstring uninstall_log::make_backup(const std::wstring& path, bool copy)
     return move_file(path, backup) ? backup : std::wstring{};
 }
 
-void uninstall_log::rollback()
+std::vector<rollback_failure> uninstall_log::rollback()
 {
+    std::vector<rollback_failure> left;
+    const auto last_error = [] { return std::error_code(static_cast<int>(GetLastError()), std::system_category()); };
     for (auto r = current.rbegin(); r != current.rend(); ++r) {
+        // A record that fails stays as it is; the walk goes on with the earlier ones.
         try {
+            std::error_code error;
             if (r->kind == folder) {
-                RemoveDirectoryW(r->path.c_str());
+                if (!RemoveDirectoryW(r->path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND &&
+                    GetLastError() != ERROR_PATH_NOT_FOUND)
+                    error = last_error();
             } else if (is_file_kind(r->kind)) {
                 if (!r->path.empty())
                     remove_file(r->path);
-                if (!r->backup.empty() && !r->path.empty())
-                    move_file(r->backup, r->path);
+                if (!r->backup.empty() && !r->path.empty() && !move_file(r->backup, r->path))
+                    error = last_error();
             } else if (r->kind == uninstall_key) {
-                restore_uninstall_key(*r);
+                error = restore_uninstall_key(*r);
             }
+            if (error)
+                left.push_back({*r, error});
+        } catch (const std::system_error& e) {
+            left.push_back({*r, e.code()});
         } catch (...) {
-            // This record stays as it is; the walk goes on with the earlier ones.
+            left.push_back({*r, std::make_error_code(std::errc::not_enough_memory)});
         }
     }
     current.clear();
     pending = false;
+    return left;
+}
+
+bool uninstall_log::previous_file_installed(const std::wstring& path) const
+{
+    for (const log_record& r : previous)
+        if (r.kind == file && r.done && same_path_lexically(r.path, path))
+            return true;
+    return false;
 }
 
 } // namespace mw

@@ -10,6 +10,7 @@
 #include <istream>
 #include <ostream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace mw {
@@ -42,6 +43,12 @@ struct log_identity {
     std::wstring uninstall_key_name; // subkey of the system's Uninstall key: "Tilewright"
 };
 
+// A record that rollback could not undo, and why.
+struct rollback_failure {
+    log_record record;
+    std::error_code error;
+};
+
 class uninstall_log {
 public:
     explicit uninstall_log(log_identity identity = {});
@@ -49,8 +56,9 @@ public:
     // Replaces the paths, the desktop choice and the previous title with what the file holds
     // and appends its records to `previous`. Never throws: a missing or malformed file stops
     // reading where it went wrong and keeps what was read before. An empty name only resets.
-    void read(const std::wstring& file);
-    void read(std::wistream& lines);
+    // True when a whole, well-formed log was read.
+    bool read(const std::wstring& file);
+    bool read(std::wistream& lines);
 
     // Merges `previous` into `current`, writes the file and deletes every backup (also when
     // writing fails). True when the file was written completely.
@@ -75,8 +83,14 @@ public:
     void add_class_registration();
     // Finishes the pending record; does nothing when no record is pending.
     void complete(bool done, const std::wstring& path);
-    // Undoes `current`, last record first, and empties it. Never throws and never stops early.
-    void rollback();
+    // Undoes `current`, last record first, and empties it. Never throws and never stops early:
+    // what it could not undo (a file held open, a folder that is not empty, a registry entry
+    // the system did not put back) it leaves as it is and reports, in the order it met it.
+    std::vector<rollback_failure> rollback();
+
+    // Whether the previous installation recorded a file at `path` as installed (paths compared
+    // element by element, without regard to case).
+    bool previous_file_installed(const std::wstring& path) const;
 
     // A new temporary name "mw-%%%%%.tmp"; with a path, the file moved (or copied) there. Empty
     // when the move or copy failed.
@@ -95,7 +109,7 @@ public:
 
 private:
     void append(log_record record);
-    void restore_uninstall_key(const log_record& record) const;
+    std::error_code restore_uninstall_key(const log_record& record) const;
 
     log_identity identity_;
 };

@@ -1,7 +1,8 @@
 #pragma once
 // Conversion between UTF-16 and the calling thread's ANSI code page through the system's
-// conversion functions, for whole strings (the language code turns locale names into narrow
-// strings with it).
+// conversion functions, for whole strings, as a facet for the standard streams and
+// std::wstring_convert. Part of the foundation library; the programs themselves do not use
+// it today.
 
 #include <cstddef>
 #include <cwchar>

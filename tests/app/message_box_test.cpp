@@ -1,11 +1,15 @@
 #include "app/message_box.hpp"
 #include "app/strings.hpp"
+#include "support/hresult.hpp"
 
 #include "tests/ui_driver/ui_driver.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <new>
+#include <system_error>
 #include <string>
 #include <utility>
 #include <vector>
@@ -212,6 +216,40 @@ TEST(message_box, system_error_with_the_default_caption)
     const auto& box = shown[0];
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(box.text, error_text(ERROR_ACCESS_DENIED));
+}
+
+// What reaches the entry function or a window procedure is shown with the code of its kind.
+TEST(message_box, an_escaped_exception_shows_its_code)
+{
+    struct escaped_case {
+        const char* what;
+        std::exception_ptr failure;
+        std::uint32_t code;
+    };
+    const escaped_case cases[] = {
+        {"Win32 error", std::make_exception_ptr(std::system_error(ERROR_ACCESS_DENIED, std::system_category())),
+         ERROR_ACCESS_DENIED},
+        {"HRESULT", std::make_exception_ptr(std::system_error(mw::make_hresult_code(E_NOINTERFACE))),
+         static_cast<std::uint32_t>(E_NOINTERFACE)},
+        {"C runtime error", std::make_exception_ptr(std::system_error(ENOENT, std::generic_category())),
+         static_cast<std::uint32_t>(E_UNEXPECTED)},
+        {"rejected template", std::make_exception_ptr(fmt::format_error("invalid format string")),
+         static_cast<std::uint32_t>(E_UNEXPECTED)},
+        {"lack of memory", std::make_exception_ptr(std::bad_alloc()), static_cast<std::uint32_t>(E_OUTOFMEMORY)},
+        {"not an exception class", std::make_exception_ptr(42), static_cast<std::uint32_t>(E_UNEXPECTED)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(exception_error_code(c.failure), c.code) << c.what;
+
+    auto seen = answer_own_boxes({IDOK}, MW_EXPECTED_DEFAULT_CAPTION);
+    try {
+        throw std::system_error(ERROR_BUSY, std::system_category());
+    } catch (...) {
+        show_current_exception();
+    }
+    const auto shown = seen.get();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, error_text(ERROR_BUSY));
 }
 
 // --- Error texts ---------------------------------------------------------------------------

@@ -1,5 +1,6 @@
-#include "app/app_context.hpp"
+#include "app/start_check.hpp"
 
+#include "app/message_box.hpp"
 #include "app/process_init.hpp"
 #include "app/strings.hpp"
 #include "engine/registry.hpp"
@@ -68,17 +69,17 @@ TEST_F(start_up, detection_compares_the_installed_file_version)
 {
     struct detect_case {
         const wchar_t* installed;
-        std::int32_t state;
+        install_state state;
         std::wstring text;
         std::uint64_t version;
     };
     const detect_case cases[] = {
-        {L"installed_1_22_1_2", newer_version_installed, L"Tilewright 1.22b", 0},
-        {L"installed_1_23_0_0", newer_version_installed, L"Tilewright 1.23", 0},
-        {L"version_1_22_1_1", same_version_installed, L"", 0},
-        {L"installed_1_22_1_0", older_version_installed, L"Tilewright 1.22", make_file_version(1, 22, 1, 0)},
-        {L"installed_1_21_9_9", older_version_installed, L"Tilewright 1.21", make_file_version(1, 21, 9, 9)},
-        {L"version_none", same_version_installed, L"", 0}, // no version resource: a reinstallation
+        {L"installed_1_22_1_2", install_state::newer_version_installed, L"Tilewright 1.22b", 0},
+        {L"installed_1_23_0_0", install_state::newer_version_installed, L"Tilewright 1.23", 0},
+        {L"version_1_22_1_1", install_state::same_version_installed, L"", 0},
+        {L"installed_1_22_1_0", install_state::older_version_installed, L"Tilewright 1.22", make_file_version(1, 22, 1, 0)},
+        {L"installed_1_21_9_9", install_state::older_version_installed, L"Tilewright 1.21", make_file_version(1, 21, 9, 9)},
+        {L"version_none", install_state::same_version_installed, L"", 0}, // no version resource: a reinstallation
     };
     for (const auto& c : cases) {
         app_context fresh{L"mwtest-" + key};
@@ -103,7 +104,7 @@ TEST_F(start_up, a_stale_application_path_counts_as_no_installation)
     EXPECT_EQ(read_installed_application_path(key), L"");
     environment.installed_application_path = [&] { return read_installed_application_path(key); };
     ASSERT_TRUE(detect_existing_installation(context, environment));
-    EXPECT_EQ(context.install_state, not_installed);
+    EXPECT_EQ(context.install_state, install_state::not_installed);
 }
 
 TEST_F(start_up, the_previous_log_is_looked_for_in_three_places_in_order)
@@ -127,7 +128,7 @@ TEST_F(start_up, the_previous_log_is_looked_for_in_three_places_in_order)
     for (int expected = 0; expected < 3; ++expected) {
         app_context fresh{L"mwtest-" + key};
         ASSERT_TRUE(detect_existing_installation(fresh, environment));
-        EXPECT_EQ(fresh.install_state, older_version_installed);
+        EXPECT_EQ(fresh.install_state, install_state::older_version_installed);
         EXPECT_TRUE(mw::same_path(fresh.install_folder, places[expected] + L"\\Installed")) << expected;
         EXPECT_TRUE(mw::same_path(fresh.programs_folder, places[expected])) << expected;
         EXPECT_EQ(fresh.desktop_shortcut, expected != 1) << expected;
@@ -168,6 +169,23 @@ TEST_F(start_up, detection_fails_without_a_program_files_folder)
     environment.folders.report_error = [&](HRESULT) { ++reported; };
     EXPECT_FALSE(detect_existing_installation(context, environment));
     EXPECT_EQ(reported, 1);
+}
+
+// The start-up reports a failed lookup with the same warning as every other lookup: the
+// error's text under the setup's title with the product.
+TEST_F(start_up, a_failed_folder_lookup_shows_the_known_folder_warning)
+{
+    start_environment reporting = environment;
+    reporting.folders.report_error = start_environment::system().folders.report_error;
+    reporting.folders.lookup = [](REFKNOWNFOLDERID, std::wstring& path) {
+        path.clear();
+        return E_ACCESSDENIED;
+    };
+    auto seen = testing_support::answer_own_boxes({IDOK}, setup_title(product_title));
+    EXPECT_FALSE(detect_existing_installation(context, reporting));
+    const auto shown = seen.get();
+    ASSERT_EQ(shown.size(), 1u) << "one box, captioned with the setup's title and the product";
+    EXPECT_EQ(shown[0].text, error_text(static_cast<std::uint32_t>(E_ACCESSDENIED)));
 }
 
 TEST_F(start_up, the_stored_language_overrides_the_users_when_translated)

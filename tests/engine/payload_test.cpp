@@ -2,6 +2,7 @@
 #include "engine/security.hpp"
 
 #include "engine/install_variables.hpp"
+#include "resources/resource_ids.h"
 #include "support/hresult.hpp"
 #include "support/paths.hpp"
 
@@ -571,7 +572,7 @@ TEST(test_payload, refuses_damaged_streams)
 
 TEST(open_payload_resource, reads_the_embedded_archive_in_place)
 {
-    auto stream = setup::open_payload_resource(260, 134);
+    auto stream = setup::open_payload_resource(IDR_PAYLOAD_TYPE, IDR_PAYLOAD);
     ASSERT_TRUE(setup::test_payload(*stream));
     stream->clear();
     stream->seekg(0);
@@ -589,7 +590,7 @@ TEST(open_payload_resource, reads_the_embedded_archive_in_place)
     EXPECT_EQ(rec.events.back().index, finished);
     EXPECT_FALSE(fs::exists(dir / L"Install"));
 
-    auto missing = setup::open_payload_resource(260, 999);
+    auto missing = setup::open_payload_resource(IDR_PAYLOAD_TYPE, 999);
     EXPECT_EQ(missing->get(), std::char_traits<char>::eof());
     missing->clear();
     missing->seekg(0);

@@ -8,7 +8,7 @@
 #include "product/uninstaller/uninstall_ids.h"
 #include "product/uninstaller/uninstaller.hpp"
 
-#include "app/app_context.hpp"
+#include "app/process_identity.hpp"
 #include "engine/registry.hpp"
 #include "engine/uninstall_entry.hpp"
 #include "support/sync_objects.hpp"

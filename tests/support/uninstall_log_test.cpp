@@ -130,27 +130,30 @@ TEST(uninstall_log_reading, header_and_record_cases)
         std::size_t records;
         bool desktop;
         std::wstring title;
+        bool whole; // the whole log was read
     };
     const read_case cases[] = {
-        {"plain", header + records, 2, false, L"Tilewright 1.22a"},
+        {"plain", header + records, 2, false, L"Tilewright 1.22a", true},
         {"blank lines do not shift the header",
          L"\n\n" + header.substr(0, 25) + L"\n\n" + header.substr(25) + L"\n" + records, 2, false,
-         L"Tilewright 1.22a"},
-        {"white-space-only line is malformed", header + L"   \t\n" + records, 0, true, L"Tilewright 1.22a"},
-        {"wrong version", L"// Uninstall Log File v2\n" + header.substr(25) + records, 0, true, L""},
-        {"no header", records, 0, true, L""},
+         L"Tilewright 1.22a", true},
+        {"white-space-only line is malformed", header + L"   \t\n" + records, 0, true, L"Tilewright 1.22a", false},
+        {"wrong version", L"// Uninstall Log File v2\n" + header.substr(25) + records, 0, true, L"", false},
+        {"no header", records, 0, true, L"", false},
         {"code 0700 stops", header + records + L"0002:0700:1 -- C:\\x\n0003:0100:1 -- C:\\y\n", 2, true,
-         L"Tilewright 1.22a"},
+         L"Tilewright 1.22a", false},
         {"done digit 2 stops", header + records + L"0002:0100:2 -- C:\\x\n0003:0100:1 -- C:\\y\n", 2, true,
-         L"Tilewright 1.22a"},
-        {"negative index stops", header + L"-001:0100:1 -- C:\\x\n", 0, true, L"Tilewright 1.22a"},
-        {"huge index stops", header + L"99999999999999999999999:0100:1 -- C:\\x\n", 0, true, L"Tilewright 1.22a"},
-        {"missing dashes stops", header + L"0000:0100:1 C:\\x\n", 0, true, L"Tilewright 1.22a"},
-        {"desktop link", header + records + L"0002:04ff:1 -- C:\\d.lnk\n", 3, true, L"Tilewright 1.22a"},
-        {"missing install keyword", L"// Uninstall Log File v1\n//\n// Setup of something\n" + records, 0, true, L""},
+         L"Tilewright 1.22a", false},
+        {"negative index stops", header + L"-001:0100:1 -- C:\\x\n", 0, true, L"Tilewright 1.22a", false},
+        {"huge index stops", header + L"99999999999999999999999:0100:1 -- C:\\x\n", 0, true, L"Tilewright 1.22a", false},
+        {"missing dashes stops", header + L"0000:0100:1 C:\\x\n", 0, true, L"Tilewright 1.22a", false},
+        {"desktop link", header + records + L"0002:04ff:1 -- C:\\d.lnk\n", 3, true, L"Tilewright 1.22a", true},
+        {"missing install keyword", L"// Uninstall Log File v1\n//\n// Setup of something\n" + records, 0, true, L"", false},
     };
     for (const auto& c : cases) {
-        auto log = read_text(c.text);
+        uninstall_log log{identity};
+        std::wistringstream in{c.text};
+        EXPECT_EQ(log.read(in), c.whole) << c.name;
         EXPECT_EQ(log.previous.size(), c.records) << c.name;
         EXPECT_EQ(log.has_desktop_link, c.desktop) << c.name;
         EXPECT_EQ(log.previous_title, c.title) << c.name;
@@ -307,6 +310,44 @@ TEST(uninstall_log_rollback, restores_replaced_files_and_removes_new_ones)
     EXPECT_TRUE(fs::exists(dir / L"App"));
 }
 
+TEST(uninstall_log_rollback, reports_nothing_when_everything_was_undone)
+{
+    scratch_folder dir;
+    uninstall_log log{identity};
+    log.ensure_folder(dir / L"New\\Deeper");
+    log.add_file(dir / L"New\\Deeper\\a.txt", 0, false);
+    write_bytes(dir / L"New\\Deeper\\a.txt", "new");
+    log.complete(true, L"");
+    EXPECT_TRUE(log.rollback().empty());
+    EXPECT_FALSE(fs::exists(dir / L"New"));
+}
+
+TEST(uninstall_log_previous, knows_the_files_the_previous_installation_installed)
+{
+    uninstall_log log{identity};
+    log.previous = {
+        {mw::file, L"C:\\Program Files\\Maker\\App\\Modules\\a.lbm", {}, true, 3},
+        {mw::file, L"C:\\Program Files\\Maker\\App\\failed.lbm", {}, false, 3},
+        {mw::folder, L"C:\\Program Files\\Maker\\App\\Folder", {}, true, -1},
+        {mw::menu_link, L"C:\\Links\\App.lnk", {}, true, -1},
+    };
+    struct query_case {
+        std::wstring path;
+        bool installed;
+    };
+    const query_case cases[] = {
+        {L"C:\\Program Files\\Maker\\App\\Modules\\a.lbm", true},
+        {L"c:\\program files\\maker\\app\\modules\\A.LBM", true},
+        {L"C:\\Program Files\\Maker\\App\\.\\Modules\\..\\Modules\\a.lbm", true},
+        {L"C:\\Program Files\\Maker\\App\\Modules\\b.lbm", false},
+        {L"C:\\Program Files\\Maker\\App\\failed.lbm", false}, // recorded, not done
+        {L"C:\\Program Files\\Maker\\App\\Folder", false},     // a folder record
+        {L"C:\\Links\\App.lnk", false},                             // a shortcut record
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(log.previous_file_installed(c.path), c.installed) << fs::path(c.path);
+}
+
 TEST(uninstall_log_rollback, keeps_going_when_one_record_fails)
 {
     scratch_folder dir;
@@ -319,14 +360,21 @@ TEST(uninstall_log_rollback, keeps_going_when_one_record_fails)
     write_bytes(dir / L"Made\\locked.txt", "after");
     log.add_file(dir / L"Made\\free.txt", 0, false);
     write_bytes(dir / L"Made\\free.txt", "new");
+    std::vector<mw::rollback_failure> left;
     {
         // Held open without delete sharing: it cannot be removed.
         HANDLE h = CreateFileW((dir / L"Made\\locked.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
-        log.rollback();
+        left = log.rollback();
         CloseHandle(h);
     }
+    // What stays is reported, in the order the walk met it: the held file, then its folder.
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_EQ(left[0].record.path, dir / L"Made\\locked.txt");
+    EXPECT_EQ(left[0].error, std::error_code(ERROR_SHARING_VIOLATION, std::system_category())) << left[0].error.message();
+    EXPECT_EQ(left[1].record.kind, mw::folder);
+    EXPECT_EQ(left[1].error, std::error_code(ERROR_DIR_NOT_EMPTY, std::system_category())) << left[1].error.message();
     EXPECT_FALSE(fs::exists(dir / L"Made\\free.txt"));            // the later record was undone
     EXPECT_EQ(read_bytes(dir / L"Made\\locked.txt"), "after");    // the failing one stays
     EXPECT_EQ(read_bytes(backup), "before");                       // and keeps its backup

@@ -1,0 +1,80 @@
+/* Resource ids of the setup: strings, dialogs, controls, icons, bitmap and the payload.
+   Plain preprocessor definitions, so that resource scripts can include them too. */
+#pragma once
+
+/* The payload archive: a resource of numeric type and id. */
+#define IDR_PAYLOAD_TYPE 260
+#define IDR_PAYLOAD 134
+
+/* Dialog templates */
+#define IDD_ABOUT 100
+#define IDD_MAIN 101
+#define IDD_START 132
+#define IDD_OPTIONS 133
+#define IDD_INSTALL 135
+#define IDD_MODE 136
+#define IDD_END 137
+
+/* Icons and the bitmap of the main window */
+#define IDI_APPLICATION_ICON 128
+#define IDI_FLAG_GERMAN 141
+#define IDI_FLAG_SPANISH 143
+#define IDI_FLAG_FRENCH 144
+#define IDI_FLAG_ENGLISH 145
+#define IDB_PANEL 137
+
+/* Controls shared by the frame and every page */
+#define IDC_STATUS_LINE 1003
+#define IDC_SIZE_GRIP 1024
+
+/* Strings: words and captions */
+#define IDS_INSTALLER 1000
+#define IDS_OK 1001
+#define IDS_CANCEL 1002
+#define IDS_ABOUT_TITLE 1003
+#define IDS_EXIT 1004
+#define IDS_BACK 1005
+#define IDS_NEXT 1006
+#define IDS_INSTALL 1007
+#define IDS_BROWSE 1008
+#define IDS_FOLDER_SELECTION 1010
+#define IDS_FOLDER_OK 1011
+#define IDS_FAILED 1012
+#define IDS_ERROR 1013
+#define IDS_SELECT_LANGUAGE 1014
+#define IDS_INSTALLATION_METHOD 1015
+#define IDS_QUICK_INSTALLATION 1016
+#define IDS_ADVANCED_INSTALLATION 1017
+#define IDS_EXAMPLES 1018
+#define IDS_HELP 1019
+#define IDS_SAVE_ERROR_REPORT 1021
+
+/* Strings: what the pages say */
+#define IDS_FIRST_INSTALLATION 1100
+#define IDS_UPDATE 1101
+#define IDS_ALREADY_INSTALLED 1102
+#define IDS_NEWER_INSTALLED 1103
+#define IDS_CONFIRM_REINSTALLATION 1104
+#define IDS_CONTINUE_OR_EXIT 1105
+#define IDS_CONTINUE 1106
+#define IDS_EXIT_INSTALLATION 1107
+#define IDS_START_INSTALLATION 1108
+#define IDS_CONFIRM_EXIT 1110
+#define IDS_SELECT_FOLDER 1111
+#define IDS_MENU_SHORTCUT 1112
+#define IDS_DESKTOP_SHORTCUT 1113
+#define IDS_PREPARING 1114
+#define IDS_COPYING_FILE 1115
+#define IDS_CREATING_SHORTCUTS 1117
+#define IDS_WRITING_REGISTRY 1118
+#define IDS_WRITING_INSTALLATION_DATA 1119
+#define IDS_COMPLETE 1120
+#define IDS_INSTALLATION_FAILED 1121
+#define IDS_OPTIONS 1122
+#define IDS_INSTALLATION_FOLDER 1123
+#define IDS_CREATING_MENU_SHORTCUT 1124
+#define IDS_CREATING_DESKTOP_SHORTCUT 1125
+#define IDS_NEED_ADMINISTRATOR 1126
+#define IDS_CLOSE_APPLICATION 1127
+#define IDS_INSTALLER_IN_ENGLISH 1129
+#define IDS_UPDATING_DIRECTX 1131

@@ -181,10 +181,11 @@ TEST_F(start_up, a_failed_folder_lookup_shows_the_known_folder_warning)
         path.clear();
         return E_ACCESSDENIED;
     };
-    auto seen = testing_support::answer_own_boxes({IDOK}, setup_title(product_title));
+    auto seen = testing_support::answer_own_boxes({IDOK});
     EXPECT_FALSE(detect_existing_installation(context, reporting));
     const auto shown = seen.get();
-    ASSERT_EQ(shown.size(), 1u) << "one box, captioned with the setup's title and the product";
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].caption, setup_title(product_title));
     EXPECT_EQ(shown[0].text, error_text(static_cast<std::uint32_t>(E_ACCESSDENIED)));
 }
 

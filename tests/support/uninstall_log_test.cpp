@@ -134,6 +134,8 @@ TEST(uninstall_log_reading, header_and_record_cases)
     };
     const read_case cases[] = {
         {"plain", header + records, 2, false, L"Tilewright 1.22a", true},
+        {"empty", L"", 0, false, L"", false},
+        {"blank lines only", L"\n\n\n", 0, false, L"", false},
         {"blank lines do not shift the header",
          L"\n\n" + header.substr(0, 25) + L"\n\n" + header.substr(25) + L"\n" + records, 2, false,
          L"Tilewright 1.22a", true},

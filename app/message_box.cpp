@@ -1,12 +1,11 @@
 #include "app/message_box.hpp"
 
 #include "support/own_executable.hpp"
+#include "support/unique_handle.hpp"
 
 #include "app/strings.hpp"
 #include "pages/product.hpp"
 #include "pages/version_info.hpp"
-
-#include <memory>
 
 namespace setup {
 namespace {
@@ -37,10 +36,6 @@ BOOL CALLBACK find_captioned_window(HWND window, LPARAM data) noexcept
     }
     return TRUE;
 }
-
-struct local_free_deleter {
-    void operator()(wchar_t* p) const noexcept { LocalFree(p); }
-};
 
 } // namespace
 
@@ -175,14 +170,13 @@ namespace details {
 
 std::wstring format_system_message(std::uint32_t code, LANGID language)
 {
-    wchar_t* buffer = nullptr;
+    mw::unique_hlocal_string buffer;
     const DWORD length =
         FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                       nullptr, code, language, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-    const std::unique_ptr<wchar_t, local_free_deleter> owned(buffer);
+                       nullptr, code, language, reinterpret_cast<LPWSTR>(buffer.put()), 0, nullptr);
     if (length == 0 || !buffer)
         return {};
-    return {buffer, length};
+    return {buffer.get(), length};
 }
 
 std::wstring system_error_text(std::uint32_t code, LANGID language, system_message_source source)

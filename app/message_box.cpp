@@ -2,6 +2,7 @@
 
 #include "support/hresult.hpp"
 #include "support/own_executable.hpp"
+#include "support/unique_handle.hpp"
 
 #include "app/strings.hpp"
 #include "app/window_owner.hpp"
@@ -21,9 +22,6 @@ constexpr std::uint32_t customer_bit = 0x20000000;
 constexpr std::uint32_t string_id_bit = 0x08000000;
 constexpr std::uint32_t e_fail = 0x80004005;
 
-struct local_free_deleter {
-    void operator()(wchar_t* p) const noexcept { LocalFree(p); }
-};
 
 } // namespace
 
@@ -174,14 +172,13 @@ namespace details {
 
 std::wstring format_system_message(std::uint32_t code, LANGID language)
 {
-    wchar_t* buffer = nullptr;
+    mw::unique_hlocal_string buffer;
     const DWORD length =
         FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                       nullptr, code, language, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-    const std::unique_ptr<wchar_t, local_free_deleter> owned(buffer);
+                       nullptr, code, language, reinterpret_cast<LPWSTR>(buffer.put()), 0, nullptr);
     if (length == 0 || !buffer)
         return {};
-    return {buffer, length};
+    return {buffer.get(), length};
 }
 
 std::wstring system_error_text(std::uint32_t code, LANGID language, system_message_source source)

@@ -13,16 +13,18 @@ constexpr wchar_t setup_mutex_suffix[] = L".{5ead623c-dfcd-474d-8e3c-e6978cac039
 } // namespace
 
 setup_mutex::setup_mutex(const std::wstring& application_id)
+    : handle_(mw::global_sync_object(mw::sync_object_kind::mutex, application_id + setup_mutex_suffix))
 {
-    mw::unique_handle h = mw::global_sync_object(mw::sync_object_kind::mutex, application_id + setup_mutex_suffix);
-    handle_ = h.release();
 }
 
-setup_mutex::~setup_mutex()
+setup_mutex& setup_mutex::operator=(setup_mutex&& other) noexcept
 {
-    release();
-    if (handle_)
-        CloseHandle(handle_);
+    if (this != &other) {
+        release();
+        handle_ = std::move(other.handle_);
+        owned_ = std::exchange(other.owned_, false);
+    }
+    return *this;
 }
 
 bool setup_mutex::take() noexcept
@@ -31,7 +33,7 @@ bool setup_mutex::take() noexcept
         return true;
     if (!handle_)
         return false;
-    const DWORD result = WaitForSingleObject(handle_, 0);
+    const DWORD result = WaitForSingleObject(handle_.get(), 0);
     owned_ = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
     return owned_;
 }
@@ -39,7 +41,7 @@ bool setup_mutex::take() noexcept
 void setup_mutex::release() noexcept
 {
     if (owned_ && handle_)
-        ReleaseMutex(handle_);
+        ReleaseMutex(handle_.get());
     owned_ = false;
 }
 

@@ -2,18 +2,28 @@
 // What names the kernel objects a setup shares with the programs of its application family:
 // the application id, and the setup mutex named after it.
 
+#include "support/unique_handle.hpp"
+
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 namespace setup {
 
-// The named mutex one setup of an application holds while it runs.
+// The named mutex one setup of an application holds while it runs. Movable, not copyable: a
+// moved-from object holds nothing and owns nothing.
 class setup_mutex {
 public:
     // Creates (or opens) "Global\\" + application id + the setup's suffix, not owned.
     explicit setup_mutex(const std::wstring& application_id);
-    ~setup_mutex();
+    // Releases the mutex if it is owned; the handle closes with the object.
+    ~setup_mutex() { release(); }
+    setup_mutex(setup_mutex&& other) noexcept
+        : handle_(std::move(other.handle_)), owned_(std::exchange(other.owned_, false))
+    {
+    }
+    setup_mutex& operator=(setup_mutex&& other) noexcept;
     setup_mutex(const setup_mutex&) = delete;
     setup_mutex& operator=(const setup_mutex&) = delete;
 
@@ -22,10 +32,10 @@ public:
     // Releases the mutex if it is owned.
     void release() noexcept;
     bool owned() const noexcept { return owned_; }
-    HANDLE handle() const noexcept { return handle_; }
+    HANDLE handle() const noexcept { return handle_.get(); }
 
 private:
-    HANDLE handle_ = nullptr;
+    mw::unique_handle handle_;
     bool owned_ = false;
 };
 

@@ -10,6 +10,7 @@
 #include "pages/product.hpp"
 #include "pages/version_info.hpp"
 #include "support/own_executable.hpp"
+#include "support/unique_handle.hpp"
 #include "support/sync_objects.hpp"
 
 #include <filesystem>
@@ -34,14 +35,13 @@ std::wstring read_installed_application_path(const std::wstring& product_key)
 bool token_is_administrator()
 {
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    PSID administrators = nullptr;
-    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                  &administrators))
+    PSID sid = nullptr;
+    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &sid))
         return false;
+    const mw::unique_sid administrators{sid};
     BOOL member = FALSE;
-    if (!CheckTokenMembership(nullptr, administrators, &member))
+    if (!CheckTokenMembership(nullptr, administrators.get(), &member))
         member = FALSE;
-    FreeSid(administrators);
     return member != FALSE;
 }
 

@@ -1,9 +1,8 @@
 #include "engine/known_folders.hpp"
 
+#include "support/unique_handle.hpp"
 
 #include <knownfolders.h>
-
-#include <memory>
 
 namespace setup {
 namespace {
@@ -23,10 +22,6 @@ const folder_row folder_table[] = {
     {{&FOLDERID_ProgramFiles, true}, {nullptr, false}},
     {{&FOLDERID_CommonPrograms, false}, {&FOLDERID_Programs, true}},
     {{&FOLDERID_PublicDesktop, false}, {&FOLDERID_Desktop, false}},
-};
-
-struct co_task_mem_deleter {
-    void operator()(wchar_t* p) const noexcept { CoTaskMemFree(p); }
 };
 
 std::wstring run_lookup(const folder_lookup& lookup, const known_folder_services& services) noexcept
@@ -57,13 +52,12 @@ std::wstring run_lookup(const folder_lookup& lookup, const known_folder_services
 HRESULT lookup_known_folder(REFKNOWNFOLDERID id, std::wstring& path) noexcept
 {
     path.clear();
-    wchar_t* raw = nullptr;
-    const HRESULT result = SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, &raw);
-    const std::unique_ptr<wchar_t, co_task_mem_deleter> owned(raw); // freed on failure too
+    mw::unique_cotaskmem_string raw; // freed on failure too
+    const HRESULT result = SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, raw.put());
     if (FAILED(result))
         return result;
     try {
-        path = raw ? raw : L"";
+        path = raw ? raw.get() : L"";
     } catch (...) {
         return E_OUTOFMEMORY;
     }

@@ -42,14 +42,11 @@ constexpr DWORD read_back_block = 65536;
     throw std::system_error(static_cast<int>(GetLastError()), std::system_category());
 }
 
-// A file handle; an open failure (INVALID_HANDLE_VALUE) holds nothing.
-mw::unique_handle file_handle(HANDLE h) { return mw::unique_handle{h == INVALID_HANDLE_VALUE ? nullptr : h}; }
-
 // Closes a file, reporting a failure.
-void close_file(mw::unique_handle& file)
+void close_file(mw::unique_hfile& file)
 {
     HANDLE h = file.release();
-    if (h && !CloseHandle(h))
+    if (h != INVALID_HANDLE_VALUE && !CloseHandle(h))
         throw_last_error();
 }
 
@@ -58,8 +55,8 @@ void close_file(mw::unique_handle& file)
 class output_file {
 public:
     explicit output_file(const std::wstring& path)
-        : file_(file_handle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)))
+        : file_(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr))
     {
         if (!file_)
             throw_last_error();
@@ -80,7 +77,7 @@ public:
     void close() { close_file(file_); }
 
 private:
-    mw::unique_handle file_;
+    mw::unique_hfile file_;
 };
 
 bool invalid_file_name(const std::wstring& name)
@@ -466,9 +463,8 @@ bool extract_payload(std::istream& stream, const std::wstring& install_folder, c
 std::uint32_t file_crc32(const std::wstring& path)
 {
     for (int attempt = 0;; ++attempt) {
-        const mw::unique_handle file = file_handle(CreateFileW(path.c_str(), GENERIC_READ,
-                                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        const mw::unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         if (!file) {
             const DWORD error = GetLastError();
             if (error == ERROR_SHARING_VIOLATION && attempt < 3) {

@@ -74,13 +74,6 @@ bool read_value(HKEY key, const wchar_t* name, DWORD expected_type, Accept accep
 
 } // namespace
 
-void registry_key::reset(HKEY handle) noexcept
-{
-    if (handle_ && handle_ != handle)
-        RegCloseKey(handle_);
-    handle_ = handle;
-}
-
 registry_key open_key(key_handle parent, const std::wstring& subkey)
 {
     HKEY key = nullptr;

@@ -6,6 +6,8 @@
 // value of the wrong type or size is false and leaves the output unchanged; every other
 // failure throws std::system_error holding the Win32 result code in std::system_category().
 
+#include "support/unique_handle.hpp"
+
 #include <windows.h>
 
 #include <cstddef>
@@ -14,40 +16,9 @@
 
 namespace setup {
 
-// Owns one open key handle, or none. Movable, not copyable; an empty key tests false.
-class registry_key {
-public:
-    registry_key() noexcept = default;
-    // Takes ownership of an open handle (not of a predefined root such as HKEY_CURRENT_USER).
-    explicit registry_key(HKEY handle) noexcept : handle_(handle) {}
-    ~registry_key() { reset(); }
-
-    registry_key(registry_key&& other) noexcept : handle_(other.release()) {}
-    registry_key& operator=(registry_key&& other) noexcept
-    {
-        if (this != &other)
-            reset(other.release());
-        return *this;
-    }
-    registry_key(const registry_key&) = delete;
-    registry_key& operator=(const registry_key&) = delete;
-
-    HKEY get() const noexcept { return handle_; }
-    explicit operator bool() const noexcept { return handle_ != nullptr; }
-
-    // Gives up ownership; the key is empty afterwards.
-    HKEY release() noexcept
-    {
-        HKEY h = handle_;
-        handle_ = nullptr;
-        return h;
-    }
-    // Closes the owned handle, if any, and takes `handle` instead.
-    void reset(HKEY handle = nullptr) noexcept;
-
-private:
-    HKEY handle_ = nullptr;
-};
+// Owns one open key handle, or none. Movable, not copyable; an empty key tests false. Built
+// from an open handle it takes ownership (never of a predefined root such as HKEY_CURRENT_USER).
+using registry_key = mw::unique_hkey;
 
 // A key borrowed for one call: a predefined root (HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER) or
 // an open registry_key.

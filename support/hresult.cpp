@@ -1,5 +1,7 @@
 #include "support/hresult.hpp"
 
+#include "support/unique_handle.hpp"
+
 #include <cstdio>
 #include <string>
 
@@ -12,13 +14,12 @@ public:
 
     std::string message(int code) const override
     {
-        char* text = nullptr;
+        unique_hlocal_ptr<char> text;
         const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                                            nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0,
-                                            nullptr);
-        std::string message = length && text ? std::string(text, length) : std::string();
-        LocalFree(text);
+                                            nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(text.put()),
+                                            0, nullptr);
+        std::string message = length && text ? std::string(text.get(), length) : std::string();
         while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
             message.pop_back();
         if (message.empty()) {

@@ -1,5 +1,7 @@
 #include "support/paths.hpp"
 
+#include "support/unique_handle.hpp"
+
 #include <windows.h>
 
 #include <filesystem>
@@ -32,14 +34,12 @@ bool equal_ignoring_case(const std::wstring& a, const std::wstring& b)
 
 std::optional<file_identity> identity_of(const std::wstring& path)
 {
-    HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    const unique_hfile file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file)
         return std::nullopt;
     BY_HANDLE_FILE_INFORMATION info{};
-    const BOOL ok = GetFileInformationByHandle(h, &info);
-    CloseHandle(h);
-    if (!ok)
+    if (!GetFileInformationByHandle(file.get(), &info))
         return std::nullopt;
     return file_identity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
 }

@@ -5,16 +5,11 @@
 
 #include "support/unique_handle.hpp"
 
-#include <memory>
-
 namespace mw {
 namespace {
 
 
-struct key_closer {
-    void operator()(HKEY key) const noexcept { RegCloseKey(key); }
-};
-using unique_key = std::unique_ptr<std::remove_pointer_t<HKEY>, key_closer>;
+using unique_key = unique_hkey;
 
 // Opens a key with the access the process may have; null when it does not exist.
 unique_key open_existing(HKEY parent, const wchar_t* name)

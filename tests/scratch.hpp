@@ -47,6 +47,14 @@ inline bool running_under_wine()
     return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
+// A kernel object name no other test process uses.
+inline std::wstring fresh_name(const wchar_t* what)
+{
+    static int counter = 0;
+    return L"mwtest." + std::wstring(what) + L"." + std::to_wstring(GetCurrentProcessId()) + L"." +
+           std::to_wstring(++counter);
+}
+
 inline std::string read_bytes(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -4,6 +4,7 @@
 #include "product/tilewright/texts.hpp"
 #include "engine/known_folders.hpp"
 #include "pages/product.hpp"
+#include "support/unique_handle.hpp"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -31,14 +32,13 @@ std::vector<std::wstring> files_in(const std::wstring& folder, const wchar_t* ex
 {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"\\*" + extension).c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
+    const mw::unique_hfind find(FindFirstFileW((folder + L"\\*" + extension).c_str(), &data));
+    if (!find)
         return names;
     do {
         if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
             names.push_back(data.cFileName);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+    } while (FindNextFileW(find.get(), &data));
     std::sort(names.begin(), names.end(), less_ignoring_case);
     return names;
 }
@@ -56,25 +56,24 @@ content_folders find_content_folders(const std::wstring& program_folder)
 
 std::string read_file_bytes(const std::wstring& path, std::size_t limit)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const mw::unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "CreateFileW");
     LARGE_INTEGER size{};
     std::string bytes;
     DWORD error = ERROR_SUCCESS;
-    if (!GetFileSizeEx(file, &size))
+    if (!GetFileSizeEx(file.get(), &size))
         error = GetLastError();
     else if (static_cast<unsigned long long>(size.QuadPart) > limit)
         error = ERROR_FILE_TOO_LARGE;
     else {
         bytes.resize(static_cast<std::size_t>(size.QuadPart));
         DWORD read = 0;
-        if (!bytes.empty() && (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+        if (!bytes.empty() && (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
                                read != bytes.size()))
             error = GetLastError() ? GetLastError() : ERROR_READ_FAULT;
     }
-    CloseHandle(file);
     if (error != ERROR_SUCCESS)
         throw std::system_error(static_cast<int>(error), std::system_category(), "ReadFile");
     return bytes;
@@ -123,14 +122,12 @@ std::wstring describe(const parse_error& error, const texts& strings)
 
 std::wstring describe(const std::system_error& error)
 {
-    wchar_t* buffer = nullptr;
+    mw::unique_hlocal_string buffer;
     const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                        FORMAT_MESSAGE_IGNORE_INSERTS,
                                    nullptr, static_cast<DWORD>(error.code().value()), 0,
-                                   reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-    std::wstring text = n ? std::wstring(buffer, n) : std::wstring{};
-    if (buffer)
-        LocalFree(buffer);
+                                   reinterpret_cast<LPWSTR>(buffer.put()), 0, nullptr);
+    std::wstring text = n ? std::wstring(buffer.get(), n) : std::wstring{};
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
         text.pop_back();
     if (text.empty())
@@ -145,14 +142,15 @@ std::wstring first_sample_in(const std::vector<std::wstring>& desktops)
             continue;
         std::vector<std::wstring> folders;
         WIN32_FIND_DATAW data;
-        HANDLE find = FindFirstFileW((desktop + L"\\*Tilewright*").c_str(), &data);
-        if (find == INVALID_HANDLE_VALUE)
-            continue;
-        do {
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                folders.push_back(data.cFileName);
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
+        {
+            const mw::unique_hfind find(FindFirstFileW((desktop + L"\\*Tilewright*").c_str(), &data));
+            if (!find)
+                continue;
+            do {
+                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    folders.push_back(data.cFileName);
+            } while (FindNextFileW(find.get(), &data));
+        }
         std::sort(folders.begin(), folders.end(), less_ignoring_case);
         for (const std::wstring& folder : folders) {
             const std::wstring full = desktop + L"\\" + folder;

@@ -1,4 +1,5 @@
 #include "product/tilewright/picture.hpp"
+#include "engine/com.hpp"
 #include "support/hresult.hpp"
 
 #include <windows.h>
@@ -11,25 +12,7 @@
 namespace tilewright {
 namespace {
 
-// Releases a COM interface.
-template <class T>
-class com_ptr {
-public:
-    com_ptr() = default;
-    ~com_ptr()
-    {
-        if (p_)
-            p_->Release();
-    }
-    com_ptr(const com_ptr&) = delete;
-    com_ptr& operator=(const com_ptr&) = delete;
-    T* operator->() const { return p_; }
-    T* get() const { return p_; }
-    T** put() { return &p_; }
-
-private:
-    T* p_ = nullptr;
-};
+using setup::com_ptr;
 
 void check(HRESULT hr)
 {
@@ -66,7 +49,7 @@ picture decode_picture(const std::wstring& path)
 {
     com_ptr<IWICImagingFactory> factory;
     check(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                           reinterpret_cast<void**>(factory.put())));
+                           factory.put_void()));
     com_ptr<IWICBitmapDecoder> decoder;
     check(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
                                              decoder.put()));

@@ -70,23 +70,17 @@ texts::texts(int index, const std::wstring& library_folder)
     if (!e)
         return;
     const std::wstring path = library_folder + L"\\" + e->library;
-    library_ = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    library_.reset(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
     if (!library_)
         return;
     langid_ = e->langid;
     language_ = e->index;
 }
 
-texts::~texts()
-{
-    if (library_)
-        FreeLibrary(library_);
-}
-
 std::wstring texts::get(unsigned id) const
 {
     if (library_)
-        if (auto text = load_string_in(library_, langid_, id))
+        if (auto text = load_string_in(library_.get(), langid_, id))
             return *text;
     return load_string_in(own_module(), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), id).value_or(L"");
 }

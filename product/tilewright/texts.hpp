@@ -2,6 +2,8 @@
 // Tilewright's texts: English built in, French, German and Spanish from the language
 // libraries in the "Lang" folder next to the program.
 
+#include "support/unique_handle.hpp"
+
 #include <windows.h>
 
 #include <fmt/xchar.h>
@@ -36,7 +38,6 @@ public:
     // The language `index`: its library is loaded from `library_folder` as a data file; any
     // index without translation, or a library that cannot be loaded, gives English.
     texts(int index, const std::wstring& library_folder);
-    ~texts();
     texts(const texts&) = delete;
     texts& operator=(const texts&) = delete;
 
@@ -59,7 +60,7 @@ public:
     }
 
 private:
-    HMODULE library_ = nullptr;
+    mw::unique_hmodule library_;
     LANGID langid_ = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
     int language_ = language_english;
 };

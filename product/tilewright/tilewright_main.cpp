@@ -9,6 +9,8 @@
 #include "product/tilewright/resource_ids.h"
 #include "product/tilewright/texts.hpp"
 #include "support/sync_objects.hpp"
+#include "support/unique_handle.hpp"
+#include "engine/com.hpp"
 
 #include <windows.h>
 #include <objbase.h>
@@ -25,11 +27,9 @@ std::vector<std::wstring> arguments()
 {
     std::vector<std::wstring> out;
     int count = 0;
-    if (LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count)) {
+    if (const mw::unique_hlocal_ptr<LPWSTR> argv{CommandLineToArgvW(GetCommandLineW(), &count)})
         for (int i = 1; i < count; ++i)
-            out.emplace_back(argv[i]);
-        LocalFree(argv);
-    }
+            out.emplace_back(argv.get()[i]);
     return out;
 }
 
@@ -44,23 +44,6 @@ void tell(const command_line& line, const std::wstring& text, UINT icon)
     if (!line.background)
         MessageBoxW(nullptr, text.c_str(), L"Tilewright", MB_OK | icon);
 }
-
-// COM on this thread for the imaging component.
-class com_apartment {
-public:
-    com_apartment() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
-    ~com_apartment()
-    {
-        if (SUCCEEDED(result_))
-            CoUninitialize();
-    }
-    com_apartment(const com_apartment&) = delete;
-    com_apartment& operator=(const com_apartment&) = delete;
-    HRESULT result() const { return result_; }
-
-private:
-    HRESULT result_;
-};
 
 int run(int show_command)
 {
@@ -102,7 +85,13 @@ int run(int show_command)
         break;
     }
 
-    const com_apartment com;
+    // COM on this thread for the imaging component. Without it the program still runs; the
+    // textures then cannot be decoded.
+    std::optional<setup::com_initialization> com;
+    try {
+        com.emplace(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    } catch (const std::system_error&) {
+    }
     main_window window(strings, find_content_folders(folder_of(program)));
     window.show(line.document.empty() ? first_sample() : line.document, show_command);
     return window.run();

@@ -1,6 +1,7 @@
 // Tilewright's uninstall program, started from the product's uninstall entry.
 
 #include "product/uninstaller/uninstaller.hpp"
+#include "support/unique_handle.hpp"
 
 #include <windows.h>
 
@@ -13,10 +14,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
     std::vector<std::wstring> arguments;
     int count = 0;
-    if (wchar_t** list = CommandLineToArgvW(GetCommandLineW(), &count)) {
-        arguments.assign(list + (count > 0 ? 1 : 0), list + count);
-        LocalFree(list);
-    }
+    if (const mw::unique_hlocal_ptr<wchar_t*> list{CommandLineToArgvW(GetCommandLineW(), &count)})
+        arguments.assign(list.get() + (count > 0 ? 1 : 0), list.get() + count);
     try {
         return uninstaller::run(arguments);
     } catch (...) {

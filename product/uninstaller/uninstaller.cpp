@@ -7,6 +7,7 @@
 #include "support/own_executable.hpp"
 #include "support/sync_objects.hpp"
 #include "support/uninstall_log.hpp"
+#include "support/unique_handle.hpp"
 
 #include <fmt/xchar.h>
 
@@ -150,13 +151,12 @@ std::wstring error_description(const std::exception& e)
 {
     if (const auto* system = dynamic_cast<const std::system_error*>(&e);
         system && system->code().category() == std::system_category()) {
-        wchar_t* buffer = nullptr;
+        mw::unique_hlocal_string buffer;
         const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                                 FORMAT_MESSAGE_IGNORE_INSERTS,
                                             nullptr, static_cast<DWORD>(system->code().value()), 0,
-                                            reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-        std::wstring text = length ? std::wstring(buffer, length) : std::wstring{};
-        LocalFree(buffer);
+                                            reinterpret_cast<wchar_t*>(buffer.put()), 0, nullptr);
+        std::wstring text = length ? std::wstring(buffer.get(), length) : std::wstring{};
         while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r'))
             text.pop_back();
         return fmt::format(L"{:08X} {}", static_cast<std::uint32_t>(system->code().value()), text);

@@ -1,5 +1,7 @@
 #include "support/sync_objects.hpp"
 
+#include "tests/scratch.hpp"
+
 #include <windows.h>
 #include <aclapi.h>
 
@@ -12,13 +14,7 @@ namespace {
 
 using mw::sync_object_kind;
 
-// A name no other test process uses.
-std::wstring fresh_name(const wchar_t* what)
-{
-    static int counter = 0;
-    return L"mwtest." + std::wstring(what) + L"." + std::to_wstring(GetCurrentProcessId()) + L"." +
-           std::to_wstring(++counter);
-}
+using testing_support::fresh_name;
 
 // The count of a semaphore, read as the setup reads it: add one unit, take it back.
 long count_of(HANDLE semaphore)

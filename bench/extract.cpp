@@ -8,6 +8,7 @@
 //   bench_extract [RUNS [PAYLOAD]]   PAYLOAD: a packed archive to measure instead (the product's)
 
 #include "engine/payload.hpp"
+#include "pages/product.hpp"
 #include "support/memstream.hpp"
 #include "support/temp_names.hpp"
 #include "tools/payload_pack.hpp"
@@ -67,8 +68,9 @@ std::vector<setup::pack_item> product_shaped_items()
 {
     std::mt19937 rng{20261210};
     std::vector<setup::pack_item> items;
-    const std::wstring textures = L"<CommonData>\\Marrowind Works\\Textures\\Tilewright";
-    const std::wstring modules = L"<CommonData>\\Marrowind Works\\Modules\\Tilewright";
+    const std::wstring maker = L"<CommonData>\\" + std::wstring(setup::maker_name);
+    const std::wstring textures = maker + L"\\Textures\\Tilewright";
+    const std::wstring modules = maker + L"\\Modules\\Tilewright";
     for (int i = 0; i < 36; ++i)
         items.push_back({L"content\\textures\\texture" + std::to_wstring(i) + L".jpg", textures, 0,
                          random_bytes(65000 + rng() % 20000, rng)});
@@ -145,7 +147,7 @@ int wmain(int argc, wchar_t** argv)
         // users' data folder with them.
         std::error_code ec;
         fs::remove_all(target, ec);
-        fs::remove_all(fs::path(_wgetenv(L"ALLUSERSPROFILE")) / L"Marrowind Works", ec);
+        fs::remove_all(fs::path(_wgetenv(L"ALLUSERSPROFILE")) / setup::maker_name, ec);
     }
 
     const double a = median(decompress), b = median(test), c = median(extract);

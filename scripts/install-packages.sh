@@ -61,7 +61,7 @@ install_emulator_if_needed() {
 
 packages=(
   make cmake bison dpkg-dev xz-utils
-  gcc g++ libbz2-dev zlib1g-dev
+  gcc g++ libbz2-dev zlib1g-dev python3
   g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   libz-mingw-w64-dev googletest
   wine wine32:i386 fonts-wine

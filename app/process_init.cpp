@@ -28,6 +28,13 @@ std::optional<mw::instance_semaphore>& instances()
     return semaphore;
 }
 
+// Why the process holds no unit, when it holds none.
+std::error_code& instances_error()
+{
+    static std::error_code error;
+    return error;
+}
+
 bool windows_6_or_later()
 {
     OSVERSIONINFOEXW wanted{};
@@ -100,10 +107,17 @@ void framework_init()
         InitCommonControlsEx(&controls);
         try {
             instances().emplace(mw::instance_semaphore_name(application_id()), 1);
-        } catch (const std::system_error&) {
-            // Without the semaphore the setup cannot see the application: it counts none.
+        } catch (const std::system_error& e) {
+            // Without the semaphore the setup cannot see the application: it counts none, and
+            // keeps the reason.
+            instances_error() = e.code();
         }
     });
+}
+
+std::error_code instance_semaphore_error() noexcept
+{
+    return instances_error();
 }
 
 long running_instances() noexcept

@@ -3,6 +3,8 @@
 // framework set-up (windowing layer, common controls, the instance semaphore), each at most
 // once per process; and their clean-up at exit.
 
+#include <system_error>
+
 namespace setup {
 
 // Shows the three-language "not compatible" box and ends the process (exit code 1) when the
@@ -22,5 +24,8 @@ void framework_init();
 // to the instance semaphore, takes it back at once and returns the count before the addition;
 // 0 when no unit can be added (or the framework is not set up).
 long running_instances() noexcept;
+// Why this process holds no unit of the instance semaphore (the semaphore could not be created
+// or opened); empty when it holds one or the framework is not set up yet.
+std::error_code instance_semaphore_error() noexcept;
 
 } // namespace setup

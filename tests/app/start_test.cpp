@@ -266,3 +266,17 @@ TEST_F(start_up, waits_while_the_application_runs)
 }
 
 } // namespace
+
+namespace {
+
+// The framework set-up counts this process in its family's instance semaphore, and says why
+// when it cannot.
+TEST(framework_init, counts_this_process_or_keeps_the_reason)
+{
+    setup::framework_init();
+    const std::error_code error = setup::instance_semaphore_error();
+    EXPECT_FALSE(error) << error.message();
+    EXPECT_GE(setup::running_instances(), 1);
+}
+
+} // namespace

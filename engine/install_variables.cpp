@@ -69,9 +69,9 @@ bool looks_like_variable(const std::wstring& component)
 } // namespace
 
 destination_resolver::destination_resolver(std::wstring install_folder, std::wstring sample_folder,
-                                           std::wstring temp_folder)
+                                           std::wstring temp_folder, folder_lookup lookup)
     : install_folder_(std::move(install_folder)), sample_folder_(std::move(sample_folder)),
-      temp_folder_(std::move(temp_folder))
+      temp_folder_(std::move(temp_folder)), lookup_(std::move(lookup))
 {
 }
 
@@ -101,8 +101,11 @@ void destination_resolver::register_shared(const std::wstring& path)
 std::wstring destination_resolver::system_folder(int folder_id)
 {
     auto known = system_folders_.find(folder_id);
-    if (known == system_folders_.end())
-        known = system_folders_.emplace(folder_id, csidl_folder(folder_id, find_owner_window(owner_search::any_window))).first;
+    if (known == system_folders_.end()) {
+        std::wstring folder =
+            lookup_ ? lookup_(folder_id) : csidl_folder(folder_id, find_owner_window(owner_search::any_window));
+        known = system_folders_.emplace(folder_id, std::move(folder)).first;
+    }
     return known->second;
 }
 

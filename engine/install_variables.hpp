@@ -4,6 +4,7 @@
 
 #include "support/paths.hpp"
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -18,9 +19,14 @@ struct shared_folder {
     std::optional<mw::file_identity> identity;
 };
 
+// How a system folder is found by its CSIDL number: empty when the system has none.
+using folder_lookup = std::function<std::wstring(int csidl)>;
+
 class destination_resolver {
 public:
-    destination_resolver(std::wstring install_folder, std::wstring sample_folder, std::wstring temp_folder);
+    // Without a lookup, system folders come from the system (csidl_folder).
+    destination_resolver(std::wstring install_folder, std::wstring sample_folder, std::wstring temp_folder,
+                         folder_lookup lookup = {});
 
     // The folder with its leading install variable replaced by the real folder. A folder
     // without a variable is returned unchanged; a first component in angle brackets that
@@ -47,6 +53,7 @@ private:
     std::wstring temp_folder_;
     std::vector<shared_folder> shared_;
     std::map<int, std::wstring> system_folders_;
+    folder_lookup lookup_;
 };
 
 } // namespace setup

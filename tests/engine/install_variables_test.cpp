@@ -1,12 +1,18 @@
 #include "engine/install_variables.hpp"
 #include "support/paths.hpp"
 
+#include "engine/known_folders.hpp"
 #include "engine/payload.hpp"
 
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <system_error>
+#include <vector>
 
 namespace {
 
@@ -45,6 +51,9 @@ TEST(resolve_destination, replaces_the_leading_variable)
         {L"<WinDir>", env(L"windir")},
         {L"<System>", join(env(L"windir"), L"system32")},
         {L"<CommonDesktop>", join(env(L"PUBLIC"), L"Desktop")},
+        {L"<CommonDocuments>\\Maker", join(env(L"PUBLIC"), L"Documents\\Maker")},
+        {L"<Documents>", setup::csidl_folder(CSIDL_PERSONAL)},
+        {L"<Desktop>", setup::csidl_folder(CSIDL_DESKTOPDIRECTORY)},
     };
     for (const auto& c : cases) {
         const std::wstring got = r.resolve_destination(c.folder);
@@ -101,6 +110,70 @@ TEST(resolve_destination, registers_each_shared_sub_folder_once)
     ASSERT_EQ(r.shared_folders().size(), std::size(expected));
     for (std::size_t i = 0; i < std::size(expected); ++i)
         EXPECT_TRUE(mw::same_path(r.shared_folders()[i].path, expected[i])) << i;
+}
+
+TEST(resolve_destination, registers_shared_folders_only_below_the_shared_variables)
+{
+    destination_resolver r{L"C:\\Inst", L"", L""};
+    r.resolve_destination(L"<CommonDocuments>\\Maker\\Plans");
+    r.resolve_destination(L"<CommonDesktop>\\Maker");
+    r.resolve_destination(L"<Documents>\\Maker\\Private");
+    r.resolve_destination(L"<Desktop>\\Maker");
+    r.resolve_destination(L"<UserData>\\Maker");
+    const std::wstring documents = setup::csidl_folder(CSIDL_COMMON_DOCUMENTS);
+    const std::wstring desktop = setup::csidl_folder(CSIDL_COMMON_DESKTOPDIRECTORY);
+    ASSERT_FALSE(documents.empty());
+    ASSERT_FALSE(desktop.empty());
+    const std::wstring expected[] = {join(documents, L"Maker"), join(documents, L"Maker\\Plans"), join(desktop, L"Maker")};
+    ASSERT_EQ(r.shared_folders().size(), std::size(expected));
+    for (std::size_t i = 0; i < std::size(expected); ++i)
+        EXPECT_TRUE(mw::same_path(r.shared_folders()[i].path, expected[i])) << i;
+}
+
+// A system folder the system does not have: the variable's fallback, and without one (or
+// without the fallback either) the compress error 7 that fails the extraction.
+TEST(resolve_destination, missing_system_folders_fall_back_or_fail_with_code_7)
+{
+    struct fallback_case {
+        const wchar_t* folder;
+        std::vector<int> missing;  // CSIDL numbers the lookup has no folder for
+        std::vector<int> asked;    // what the resolver asks, in order
+        const wchar_t* expected;   // null: fails with code 7
+    };
+    const fallback_case cases[] = {
+        {L"<CommonData>\\M", {}, {CSIDL_COMMON_APPDATA}, L"X:\\35\\M"},
+        {L"<CommonData>\\M", {CSIDL_COMMON_APPDATA}, {CSIDL_COMMON_APPDATA, CSIDL_APPDATA}, L"X:\\26\\M"},
+        {L"<CommonData>\\M", {CSIDL_COMMON_APPDATA, CSIDL_APPDATA}, {CSIDL_COMMON_APPDATA, CSIDL_APPDATA}, nullptr},
+        {L"<CommonDocuments>", {CSIDL_COMMON_DOCUMENTS}, {CSIDL_COMMON_DOCUMENTS, CSIDL_PERSONAL}, L"X:\\5"},
+        {L"<CommonDesktop>", {CSIDL_COMMON_DESKTOPDIRECTORY},
+         {CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY}, L"X:\\16"},
+        {L"<SamplePath>", {CSIDL_COMMON_DESKTOPDIRECTORY}, {CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY},
+         L"X:\\16"},
+        {L"<SamplePath>", {CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY},
+         {CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY}, nullptr},
+        {L"<Documents>", {CSIDL_PERSONAL}, {CSIDL_PERSONAL}, nullptr}, // no fallback
+        {L"<ProgramFiles>", {CSIDL_PROGRAM_FILES}, {CSIDL_PROGRAM_FILES}, nullptr},
+    };
+    for (const auto& c : cases) {
+        std::vector<int> asked;
+        destination_resolver r{L"C:\\Inst", L"", L"", [&](int csidl) {
+            asked.push_back(csidl);
+            const bool missing = std::find(c.missing.begin(), c.missing.end(), csidl) != c.missing.end();
+            return missing ? std::wstring{} : L"X:\\" + std::to_wstring(csidl);
+        }};
+        SCOPED_TRACE(testing::Message() << fs::path(c.folder) << ", " << c.missing.size() << " missing");
+        if (c.expected) {
+            EXPECT_EQ(r.resolve_destination(c.folder), c.expected);
+        } else {
+            try {
+                r.resolve_destination(c.folder);
+                ADD_FAILURE() << "no error";
+            } catch (const std::system_error& e) {
+                EXPECT_EQ(e.code(), make_error_code(setup::compress_error::unexpected_error));
+            }
+        }
+        EXPECT_EQ(asked, c.asked);
+    }
 }
 
 TEST(names_unknown_variable, tells_bracketed_names_that_are_not_variables)

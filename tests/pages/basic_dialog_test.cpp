@@ -6,6 +6,7 @@
 #include "pages/page_layouts.hpp"
 
 #include "app/message_box.hpp"
+#include "app/strings.hpp"
 #include "tests/ui_driver/ui_driver.hpp"
 
 #include <gtest/gtest.h>
@@ -491,6 +492,32 @@ TEST(page_layout, a_table_control_the_dialog_lacks_is_left_out)
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].window, GetDlgItem(window.get(), IDC_STATUS_LINE));
     EXPECT_EQ(items[0].anchors, std::uint32_t{move_y | grow_width});
+}
+
+// ---------------------------------------------------------------------------------------------
+// The status line
+
+TEST(page_status_line, names_the_plain_caption_of_the_button_to_press)
+{
+    const language_index saved = current_language().index;
+    set_language(english_language);
+
+    const struct {
+        status_hint hint;
+        const wchar_t* text;
+    } cases[] = {
+        {continue_hint, L"Click on 'Next' to continue."},
+        {continue_or_exit_hint, L"Click on 'Next' to continue or on 'Cancel' to exit Installation."},
+        {start_installation_hint, L"Click on 'Install' to start Installation."},
+        {exit_installation_hint, L"Click on 'Exit' to exit Installation."},
+    };
+    unique_window window = unbound_status_dialog();
+    ASSERT_TRUE(window);
+    for (const auto& c : cases) {
+        set_status_line(window.get(), c.hint);
+        EXPECT_EQ(testing_support::control_text(window.get(), IDC_STATUS_LINE), c.text);
+    }
+    set_language(saved);
 }
 
 } // namespace

@@ -27,6 +27,29 @@
 #define IDC_STATUS_LINE 1003
 #define IDC_SIZE_GRIP 1024
 
+/* Controls of the frame: its three buttons, the separator above them and the left panel */
+#define IDC_NEXT 1
+#define IDC_EXIT 2
+#define IDC_BACK 3
+#define IDC_SEPARATOR 1002
+#define IDC_PANEL 1005
+
+/* Controls of the pages */
+#define IDC_BROWSE 1006
+#define IDC_FOLDER_EDIT 1007
+#define IDC_FOLDER_GROUP 1008
+#define IDC_FOLDER_PROMPT 1009
+#define IDC_DESKTOP_SHORTCUT 1010
+#define IDC_MENU_SHORTCUT 1011
+#define IDC_INSTALL_PROGRESS 1014
+#define IDC_INSTALL_LOG 1015
+#define IDC_INFO 1016
+#define IDC_QUICK_MODE 1018
+#define IDC_ADVANCED_MODE 1019
+#define IDC_START_NOTE 1020
+#define IDC_MODE_GROUP 1021
+#define IDC_LANGUAGE_LIST 1023
+
 /* Strings: words and captions */
 #define IDS_INSTALLER 1000
 #define IDS_OK 1001

@@ -4,7 +4,8 @@
 //   /Unregister /Background   removes it again
 // Every run appends its command line (arguments only, UTF-8, one line each) to the file named
 // by MW_FIXTURE_LOG, if set. It exits with -10, as the application does on success, or with the number in
-// MW_FIXTURE_EXIT.
+// MW_FIXTURE_EXIT. With MW_FIXTURE_HOLD naming an event, it first waits for that event (a minute
+// at most): an application that hangs while it registers.
 
 #include <windows.h>
 
@@ -71,6 +72,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR arguments, int)
             unregister_class(name);
         else if (has_argument(line, L"/Register"))
             register_class(name);
+    }
+    if (const std::wstring hold = environment(L"MW_FIXTURE_HOLD"); !hold.empty()) {
+        if (HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, hold.c_str())) {
+            WaitForSingleObject(event, 60000);
+            CloseHandle(event);
+        }
     }
     if (const std::wstring code = environment(L"MW_FIXTURE_EXIT"); !code.empty())
         return static_cast<int>(std::wcstol(code.c_str(), nullptr, 10));

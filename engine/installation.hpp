@@ -7,8 +7,9 @@
 //
 // Error contract: do_installation never throws for a failure of the installation itself; a
 // failure while unpacking rolls back what was created, a failure of a later step is narrated
-// as "Failed" in the log and the run goes on. Only an exception raised by the observer passes
-// through (after the temporary files are deleted).
+// as "Failed" in the log and the run goes on. An exception the observer raises while the
+// payload is unpacked fails the unpacking; one it raises later passes through (after the
+// temporary files are deleted).
 
 #include "app/app_context.hpp"
 

@@ -82,7 +82,8 @@ protected:
     scratch_folder scratch;
     const std::wstring key_name = L"MwTestInstallation-" + std::to_wstring(GetCurrentProcessId());
     const std::wstring title = L"MwTest Installation " + std::to_wstring(GetCurrentProcessId());
-    app_context context{testing_support::fresh_name(L"installation")};
+    const std::wstring application_id = testing_support::fresh_name(L"installation");
+    app_context context{application_id};
     recording_observer observer;
     installation_settings settings;
     const std::wstring program = scratch / L"Program";
@@ -112,7 +113,7 @@ protected:
         const std::wstring desktop = known_folder(2);
         if (!desktop.empty())
             DeleteFileW((desktop + L"\\" + title + L".lnk").c_str());
-        for (const wchar_t* name : {L"MW_FIXTURE_LOG", L"MW_FIXTURE_EXIT", L"MW_FIXTURE_HOLD"})
+        for (const wchar_t* name : {L"MW_FIXTURE_LOG", L"MW_FIXTURE_EXIT", L"MW_FIXTURE_HOLD", L"MW_FIXTURE_MUTEX"})
             SetEnvironmentVariableW(name, nullptr);
     }
 
@@ -195,6 +196,8 @@ TEST_F(installation, a_complete_run_installs_narrates_and_records_every_step)
     context.menu_shortcut = true;
     context.desktop_shortcut = true;
     ASSERT_TRUE(context.setup_mutex.take());
+    // The setup mutex of the application family, as the application opens it.
+    set_environment(L"MW_FIXTURE_MUTEX", L"Global\\" + application_id + L".{5ead623c-dfcd-474d-8e3c-e6978cac039e}");
     const auto items = product_items();
     std::wstring temporary;
     bool temporary_seen = false;
@@ -227,7 +230,7 @@ TEST_F(installation, a_complete_run_installs_narrates_and_records_every_step)
     EXPECT_FALSE(fs::exists(temporary));
     EXPECT_FALSE(fs::exists(context.temp_folder));
     EXPECT_TRUE(context.setup_mutex.owned()); // taken back after the registration run
-    EXPECT_EQ(registrations(), "/Register /Background\n");
+    EXPECT_EQ(registrations(), "/Register /Background\nsetup mutex: free\n"); // released while it ran
     EXPECT_TRUE(entry());
 
     const auto records = written_records();

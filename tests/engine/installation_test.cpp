@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <sstream>
 #include <thread>
@@ -123,7 +124,10 @@ protected:
     void start_over()
     {
         std::error_code ignored;
+        for (const auto& e : fs::recursive_directory_iterator(program, ignored))
+            SetFileAttributesW(e.path().c_str(), FILE_ATTRIBUTE_NORMAL); // the application is read-only
         fs::remove_all(program, ignored);
+        ASSERT_FALSE(fs::exists(program));
         context.uninstall_log = mw::uninstall_log({title, key_name});
         observer = {};
         remove_entry();
@@ -425,6 +429,77 @@ TEST_F(installation, a_registration_that_fails_or_hangs_fails_the_registry_step_
             EXPECT_FALSE(fs::exists(application));
         }
     }
+}
+
+// A step after the unpacking that fails says so on its own line; the run goes on and succeeds.
+TEST_F(installation, a_failing_step_after_the_unpacking_fails_alone)
+{
+    struct step_case {
+        const char* name;
+        std::function<void()> prepare;
+        unsigned failing_step;
+    };
+    const step_case cases[] = {
+        {"menu folder below a file",
+         [&] {
+             write_bytes(scratch / L"not a folder", "file");
+             context.programs_folder = scratch / L"not a folder\\Menu";
+             context.menu_shortcut = true;
+         },
+         IDS_CREATING_SHORTCUTS},
+        {"log file name taken by a folder",
+         [&] { fs::create_directories(program + L"\\Uninstall.ulog"); },
+         IDS_WRITING_INSTALLATION_DATA},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        start_over();
+        context.programs_folder = scratch / L"Menu";
+        context.menu_shortcut = false;
+        c.prepare();
+
+        EXPECT_TRUE(run(product_items()));
+
+        for (unsigned step : {IDS_CREATING_SHORTCUTS, IDS_WRITING_REGISTRY, IDS_WRITING_INSTALLATION_DATA}) {
+            if (step == IDS_CREATING_SHORTCUTS && !context.menu_shortcut)
+                continue;
+            const std::wstring line = step == c.failing_step ? failed_line(text(step)) : ok_line(text(step));
+            EXPECT_NE(observer.log.find(line), std::wstring::npos) << step;
+        }
+        EXPECT_EQ(observer.statuses.back(), format_text(text(IDS_CONTINUE), text(IDS_NEXT)));
+        EXPECT_TRUE(fs::exists(program + L"\\Tilewright.exe"));
+    }
+}
+
+TEST_F(installation, without_a_temporary_folder_nothing_starts)
+{
+    struct variable {
+        const wchar_t* name;
+        std::wstring value;
+    };
+    std::vector<variable> saved;
+    for (const wchar_t* name : {L"TMP", L"TEMP"}) {
+        wchar_t value[MAX_PATH] = {};
+        const DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH);
+        saved.push_back({name, length > 0 && length < MAX_PATH ? value : L""});
+        SetEnvironmentVariableW(name, (scratch / L"missing").c_str());
+    }
+    std::wstring reason;
+    const bool chosen = context.choose_temp_folder(reason);
+    if (!chosen) {
+        EXPECT_FALSE(run(product_items()));
+    }
+    for (const auto& v : saved)
+        set_environment(v.name, v.value);
+    if (chosen)
+        GTEST_SKIP() << "the temporary folder is chosen although TMP and TEMP name a missing folder";
+
+    const std::wstring failure = format_text(text(IDS_INSTALLATION_FAILED), reason);
+    EXPECT_EQ(observer.log, std::wstring(45, L'\u2500') + crlf + failure + crlf);
+    EXPECT_EQ(observer.statuses.back(), failure);
+    EXPECT_FALSE(observer.shown);
+    EXPECT_FALSE(fs::exists(program));
+    EXPECT_TRUE(context.uninstall_log.current.empty());
 }
 
 TEST_F(installation, a_wrong_crc_rolls_back_over_an_existing_installation)

@@ -211,15 +211,8 @@ bool shortcut_step(app_context& context, const std::wstring& main_executable)
     bool succeeded = true;
     if (context.menu_shortcut)
         succeeded &= add_shortcut(context.uninstall_log, false, context.programs_folder, main_executable);
-    if (context.desktop_shortcut) {
-        std::wstring desktop;
-        try {
-            desktop = known_folder(2);
-        } catch (const std::exception&) {
-            desktop.clear(); // the shortcut then fails on its empty folder
-        }
-        succeeded &= add_shortcut(context.uninstall_log, true, desktop, main_executable);
-    }
+    if (context.desktop_shortcut) // a desktop that cannot be found fails the shortcut on its empty folder
+        succeeded &= add_shortcut(context.uninstall_log, true, known_folder(2), main_executable);
     return succeeded;
 }
 

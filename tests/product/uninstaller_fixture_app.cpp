@@ -4,7 +4,9 @@
 //   /Unregister /Background   removes it again
 // Every run appends its command line (arguments only, UTF-8, one line each) to the file named
 // by MW_FIXTURE_LOG, if set. It exits with -10, as the application does on success, or with the number in
-// MW_FIXTURE_EXIT.
+// MW_FIXTURE_EXIT. With MW_FIXTURE_HOLD naming an event, it first waits for that event (a minute
+// at most): an application that hangs while it registers. With MW_FIXTURE_MUTEX naming a mutex,
+// the log gets a second line telling whether that mutex was free ("setup mutex: free").
 
 #include <windows.h>
 
@@ -56,12 +58,25 @@ void unregister_class(const std::wstring& name)
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR arguments, int)
 {
     const std::wstring line = arguments ? arguments : L"";
+    std::string bytes(line.size() * 4, '\0');
+    bytes.resize(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()),
+                                                              bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr)));
+    bytes += '\n';
+    if (const std::wstring name = environment(L"MW_FIXTURE_MUTEX"); !name.empty()) {
+        // Whether the setup let go of its mutex for this run: taken and given back at once.
+        std::string state = "missing";
+        if (HANDLE mutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str())) {
+            const DWORD wait = WaitForSingleObject(mutex, 0);
+            const bool free = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+            if (free)
+                ReleaseMutex(mutex);
+            state = free ? "free" : "held";
+            CloseHandle(mutex);
+        }
+        bytes += "setup mutex: " + state + "\n";
+    }
     if (const std::wstring log = environment(L"MW_FIXTURE_LOG"); !log.empty()) {
         if (FILE* file = _wfopen(log.c_str(), L"ab")) {
-            std::string bytes(line.size() * 4, '\0');
-            bytes.resize(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()),
-                                                                      bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr)));
-            bytes += '\n';
             std::fwrite(bytes.data(), 1, bytes.size(), file);
             std::fclose(file);
         }
@@ -71,6 +86,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR arguments, int)
             unregister_class(name);
         else if (has_argument(line, L"/Register"))
             register_class(name);
+    }
+    if (const std::wstring hold = environment(L"MW_FIXTURE_HOLD"); !hold.empty()) {
+        if (HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, hold.c_str())) {
+            WaitForSingleObject(event, 60000);
+            CloseHandle(event);
+        }
     }
     if (const std::wstring code = environment(L"MW_FIXTURE_EXIT"); !code.empty())
         return static_cast<int>(std::wcstol(code.c_str(), nullptr, 10));

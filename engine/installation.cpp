@@ -30,9 +30,6 @@ namespace {
 // The access the built-in Users group gets on an installed module, without inheritance.
 constexpr std::uint32_t module_access = 0x13019F;
 
-// The exit code with which the application reports a successful registration.
-constexpr DWORD registration_succeeded = 0xFFFFFFF6; // -10
-
 const std::wstring line_end = L"\r\n";
 
 std::wstring text(unsigned id) { return load_string(id); }
@@ -89,7 +86,7 @@ private:
             throw std::system_error(make_error_code(compress_error::test_failed));
         payload_.clear();
         payload_.seekg(0);
-        observer_.append_log(text(IDS_FOLDER_OK) + line_end);
+        observer_.append_log(text(IDS_STEP_OK) + line_end);
         return notification::proceed;
     }
 
@@ -142,7 +139,7 @@ private:
             grant_users_access(end.entry.destination, module_access, 0);
         if (!has_kind(end.entry, entry_kind::temporary))
             context_.uninstall_log.complete(true, {});
-        observer_.append_log(text(IDS_FOLDER_OK) + line_end);
+        observer_.append_log(text(IDS_STEP_OK) + line_end);
         return notification::proceed;
     }
 
@@ -179,7 +176,7 @@ void begin_step(installation_observer& observer, unsigned id)
 
 void end_step(installation_observer& observer, bool succeeded)
 {
-    observer.append_log(text(succeeded ? IDS_FOLDER_OK : IDS_FAILED) + line_end);
+    observer.append_log(text(succeeded ? IDS_STEP_OK : IDS_FAILED) + line_end);
     observer.pump();
 }
 
@@ -315,7 +312,7 @@ bool register_application(const std::wstring& main_executable, std::uint64_t ins
         if (wait != WAIT_OBJECT_0)
             return false;
         DWORD exit_code = 0;
-        return GetExitCodeProcess(process.get(), &exit_code) && exit_code == registration_succeeded;
+        return GetExitCodeProcess(process.get(), &exit_code) && exit_code == static_cast<DWORD>(registration_succeeded);
     } catch (...) {
         // Only a lack of memory while building the command line can get here.
         return false;

@@ -27,6 +27,10 @@ std::wstring maker_key();
 // The value of the product's uninstall entry that holds the language chosen in the setup.
 inline constexpr wchar_t stored_language_value[] = L"MwLanguage";
 
+// The exit code with which the installed application reports a successful registration or
+// unregistration run (" /Register /Background", " /Unregister /Background").
+inline constexpr int registration_succeeded = -10;
+
 // The number that identifies the product within the maker's range.
 inline constexpr std::uint32_t product_code = 0x601;
 

@@ -2,6 +2,8 @@
 // Tilewright's command line, and its registration with the system: its path for the
 // setup of a later version, and the layout file type (.cal).
 
+#include "pages/product.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,7 +30,7 @@ struct command_line {
 command_line parse_command_line(const std::vector<std::wstring>& arguments);
 
 // Exit code of a successful registration or unregistration run.
-inline constexpr int registration_succeeded = -10;
+using setup::registration_succeeded;
 
 // Registry locations.
 // The maker's key and the product's key under it, both under HKLM.

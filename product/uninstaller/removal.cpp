@@ -4,6 +4,7 @@
 #include "engine/registry.hpp"
 #include "engine/shortcuts.hpp"
 #include "engine/uninstall_entry.hpp"
+#include "pages/product.hpp"
 #include "support/unique_handle.hpp"
 
 #include <algorithm>
@@ -108,7 +109,7 @@ bool unregister_application(const std::wstring& application)
     const mw::unique_handle thread(started.hThread);
     DWORD code = 0;
     return WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(process.get(), &code) &&
-           code == 0xFFFFFFF6u; // -10
+           code == static_cast<DWORD>(setup::registration_succeeded);
 }
 
 std::wstring uninstall_key_text(const std::wstring& uninstall_key_name)

@@ -36,7 +36,7 @@ namespace fs = std::filesystem;
 const std::wstring crlf = L"\r\n";
 
 std::wstring text(unsigned id) { return load_string(id); }
-std::wstring ok_line(const std::wstring& step) { return step + text(IDS_FOLDER_OK) + crlf; }
+std::wstring ok_line(const std::wstring& step) { return step + text(IDS_STEP_OK) + crlf; }
 std::wstring failed_line(const std::wstring& step) { return step + text(IDS_FAILED) + crlf; }
 std::wstring copying(const std::wstring& path) { return format_text(text(IDS_COPYING_FILE), path); }
 

@@ -4,6 +4,7 @@
 // Every owner is movable and not copyable, and keeps the thread's last error across a close.
 
 #include <windows.h>
+#include <commctrl.h>
 #include <objbase.h>
 
 #include <utility>
@@ -101,5 +102,9 @@ using unique_hlocal_string = unique_hlocal_ptr<wchar_t>;
 // A security identifier from AllocateAndInitializeSid (FreeSid).
 using unique_sid = unique_any<details::close_traits<PSID, &FreeSid>>;
 using unique_cotaskmem_string = unique_cotaskmem_ptr<wchar_t>;
+// An icon loaded or created for the caller (DestroyIcon); never a shared icon.
+using unique_hicon = unique_any<details::close_traits<HICON, &DestroyIcon>>;
+// An image list of the common controls (ImageList_Destroy).
+using unique_himagelist = unique_any<details::close_traits<HIMAGELIST, &ImageList_Destroy>>;
 
 } // namespace mw

@@ -1,8 +1,12 @@
 // Entry point of the setup program.
 
-#include "app/start_check.hpp"
+#include "app/dlg_main.hpp"
 #include "app/message_box.hpp"
 #include "app/process_init.hpp"
+#include "app/start_check.hpp"
+#include "app/windowing.hpp"
+#include "resources/resource_ids.h"
+#include "support/unique_handle.hpp"
 
 #include <windows.h>
 
@@ -21,13 +25,21 @@ struct static_initialisation {
 
 } // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
+    const mw::unique_hicon icon(static_cast<HICON>(
+        LoadImageW(instance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON), IMAGE_ICON, 0, 0, 0)));
+    const HICON application_icon = icon.get();
+    setup::set_icon_provider([application_icon] { return application_icon; });
     // The one boundary of the program's own work: what escapes is shown and the setup ends.
     try {
-        setup::check_start(setup::instance_app_context());
+        setup::app_context& context = setup::instance_app_context();
+        if (setup::check_start(context))
+            DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, setup::page_dialog_proc,
+                            reinterpret_cast<LPARAM>(&setup::main_window()));
     } catch (...) {
         setup::show_current_exception();
     }
+    setup::set_icon_provider(nullptr);
     return 0;
 }

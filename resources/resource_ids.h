@@ -51,6 +51,13 @@
 #define IDC_MODE_GROUP 1021
 #define IDC_LANGUAGE_LIST 1023
 
+/* Controls of the About box */
+#define IDC_ABOUT_VERSION 1019
+#define IDC_ABOUT_COPYRIGHT 1020
+
+/* The About entry of the frame's system menu (a system command: its four low bits are clear) */
+#define IDM_ABOUT 16
+
 /* Strings: words and captions */
 #define IDS_INSTALLER 1000
 #define IDS_OK 1001

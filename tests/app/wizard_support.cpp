@@ -1,0 +1,331 @@
+#include "tests/app/wizard_support.hpp"
+
+#include "resources/resource_ids.h"
+#include "tests/product/uninstaller_support.hpp"
+#include "tests/scratch.hpp"
+
+#include <shlobj.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+
+namespace wizard_testing {
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+
+namespace {
+
+constexpr wchar_t maker_key[] = L"Software\\Marrowind Works";
+constexpr wchar_t uninstall_key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tilewright";
+constexpr wchar_t link_name[] = L"Tilewright 1.22a.lnk";
+
+std::wstring folder(int csidl)
+{
+    wchar_t path[MAX_PATH]{};
+    if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)))
+        return {};
+    return path;
+}
+
+// A control only the page of that index has.
+constexpr int page_marker[] = {IDC_LANGUAGE_LIST, IDC_QUICK_MODE, IDC_FOLDER_EDIT, IDC_INSTALL_LOG, 0};
+
+void append(std::vector<std::wstring>& lines, const std::vector<std::wstring>& more)
+{
+    lines.insert(lines.end(), more.begin(), more.end());
+}
+
+void remove_tree(const fs::path& path)
+{
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(path, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error))
+        SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    fs::remove_all(path, error);
+}
+
+} // namespace
+
+std::wstring setup_command(const std::wstring& program)
+{
+    return L"\"" + program_beside_tests(program) + L"\"";
+}
+
+wizard::wizard(const std::wstring& command, std::vector<environment_change> environment)
+    : process(command, environment)
+{
+    frame = wait_for_window({.class_name = L"#32770", .process_id = process.id()}, installation_timeout);
+    // A message box is a "#32770" window too: the frame is the one with the separator.
+    if (frame && !find_control(frame, IDC_SEPARATOR))
+        frame = nullptr;
+    if (!frame)
+        throw std::runtime_error("the setup showed no frame");
+    if (!wait_until([&] { return current_page() == start_page; }))
+        throw std::runtime_error("the setup shows no start page");
+}
+
+HWND wizard::page_window(int index) const
+{
+    for (HWND child : child_windows(frame)) {
+        wchar_t class_name[16]{};
+        // A window may be gone by now: it is then no page.
+        if (GetParent(child) != frame || !GetClassNameW(child, class_name, 16) || lstrcmpW(class_name, L"#32770") != 0)
+            continue;
+        const bool has_info = GetDlgItem(child, IDC_INFO) != nullptr;
+        const bool is_start = GetDlgItem(child, IDC_LANGUAGE_LIST) != nullptr;
+        if (index == end_page ? has_info && !is_start : GetDlgItem(child, page_marker[index]) != nullptr)
+            return child;
+    }
+    return nullptr;
+}
+
+int wizard::current_page() const
+{
+    for (int index = start_page; index <= end_page; ++index)
+        if (HWND page = page_window(index); page && is_visible(page))
+            return index;
+    return -1;
+}
+
+bool wizard::wait_for_page(int index, std::chrono::milliseconds timeout) const
+{
+    if (!wait_until([&] { return current_page() == index; }, timeout))
+        return false;
+    // The frame shows the page first and sets its buttons afterwards, in the handling of the
+    // same command: a message sent now is handled once that has ended.
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(frame, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &result) != 0;
+}
+
+void wizard::press(int button) const
+{
+    click(frame, button);
+}
+
+bool wizard::next_to(int index) const
+{
+    press(IDC_NEXT);
+    return wait_for_page(index);
+}
+
+bool wizard::back_to(int index) const
+{
+    press(IDC_BACK);
+    return wait_for_page(index);
+}
+
+std::wstring wizard::button_text(int button) const
+{
+    return control_text(frame, button);
+}
+
+bool wizard::button_enabled(int button) const
+{
+    return is_enabled(control(frame, button));
+}
+
+std::wstring wizard::status(int index) const
+{
+    return control_text(page_window(index), IDC_STATUS_LINE);
+}
+
+bool wizard::install(std::chrono::milliseconds timeout) const
+{
+    const std::wstring before = control_text(page_window(install_page), IDC_INSTALL_LOG);
+    press(IDC_NEXT);
+    // The run has started once the log grows; it has ended once Exit is enabled again.
+    if (!wait_until([&] { return control_text(page_window(install_page), IDC_INSTALL_LOG) != before; }, timeout))
+        return false;
+    return wait_until([&] { return button_enabled(IDC_EXIT); }, timeout);
+}
+
+machine_snapshot take_snapshot()
+{
+    machine_snapshot snapshot;
+    const default_places where = places();
+    for (const std::wstring& root :
+         {folder(CSIDL_PROGRAM_FILES) + L"\\Marrowind Works", where.common_data + L"\\Marrowind Works",
+          where.programs_folder, folder(CSIDL_PROGRAMS), where.desktop, folder(CSIDL_DESKTOPDIRECTORY)})
+        append(snapshot.files, uninstaller_testing::file_snapshot(root));
+    std::sort(snapshot.files.begin(), snapshot.files.end());
+
+    for (const auto& [root, key] : {std::pair{HKEY_LOCAL_MACHINE, std::wstring(uninstall_key)},
+                                    std::pair{HKEY_LOCAL_MACHINE, std::wstring(maker_key)},
+                                    std::pair{HKEY_CURRENT_USER, std::wstring(maker_key)},
+                                    std::pair{HKEY_CLASSES_ROOT, std::wstring(L".cal")},
+                                    std::pair{HKEY_CLASSES_ROOT, std::wstring(L"Tilewright.Layout")}}) {
+        for (std::wstring& line : uninstaller_testing::registry_snapshot(root, key))
+            if (line.find(L"InstallerSize") == std::wstring::npos)
+                snapshot.registry.push_back(std::move(line));
+    }
+    return snapshot;
+}
+
+default_places places()
+{
+    default_places where;
+    where.install_folder = folder(CSIDL_PROGRAM_FILES) + L"\\Marrowind Works\\Tilewright";
+    where.programs_folder = folder(CSIDL_COMMON_PROGRAMS);
+    where.desktop = folder(CSIDL_COMMON_DESKTOPDIRECTORY);
+    where.common_data = folder(CSIDL_COMMON_APPDATA);
+    return where;
+}
+
+bool uninstall(const std::wstring& install_folder)
+{
+    const fs::path program = fs::path(install_folder) / L"Uninstall.exe";
+    if (!fs::exists(program))
+        return true;
+    child_process uninstaller(L"\"" + program.wstring() + L"\"");
+    const auto question = wait_for_message_box(uninstaller.id());
+    if (!question)
+        return false;
+    answer(*question, IDYES);
+    if (uninstaller.wait_for_exit(installation_timeout) != std::optional<DWORD>(0))
+        return false;
+    // The copy in the temporary folder finishes the removal and reports.
+    std::optional<message_box> report;
+    const DWORD self = GetCurrentProcessId();
+    wait_until([&] {
+        report = find_message_box(0);
+        return report && window_process(report->window) != self;
+    }, installation_timeout);
+    if (!report)
+        return false;
+    child_process copy = child_process::attach(window_process(report->window));
+    answer(*report, report->buttons.at(0));
+    return copy.wait_for_exit(installation_timeout) == std::optional<DWORD>(0);
+}
+
+void remove_leftovers()
+{
+    const default_places where = places();
+    uninstall(where.install_folder);
+    remove_tree(where.install_folder);
+    std::error_code error;
+    fs::remove(fs::path(where.install_folder).parent_path(), error); // only when empty
+    for (const std::wstring& base : {where.common_data + L"\\Marrowind Works\\Modules\\Tilewright",
+                                     where.common_data + L"\\Marrowind Works\\Textures\\Tilewright"})
+        remove_tree(base);
+    for (const wchar_t* parent : {L"\\Marrowind Works\\Modules", L"\\Marrowind Works\\Textures", L"\\Marrowind Works"})
+        fs::remove(where.common_data + parent, error);
+    for (const std::wstring& links : {where.programs_folder, folder(CSIDL_PROGRAMS), where.desktop,
+                                      folder(CSIDL_DESKTOPDIRECTORY)})
+        fs::remove(fs::path(links) / link_name, error);
+    // The sample folder, by whatever language named it.
+    for (const fs::path& desktop : {fs::path(where.desktop), fs::path(folder(CSIDL_DESKTOPDIRECTORY))})
+        for (auto it = fs::directory_iterator(desktop, error); !error && it != fs::directory_iterator(); it.increment(error))
+            if (it->is_directory() && it->path().filename().wstring().find(L"Tilewright") != std::wstring::npos)
+                remove_tree(it->path());
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, uninstall_key);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, maker_key);
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, L".cal");
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, L"Tilewright.Layout");
+}
+
+installer_size_guard::installer_size_guard()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, maker_key, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, L"InstallerSize", nullptr, &type_, nullptr, &size) == ERROR_SUCCESS) {
+        saved_.emplace(size);
+        RegQueryValueExW(key, L"InstallerSize", nullptr, &type_, saved_->data(), &size);
+        RegDeleteValueW(key, L"InstallerSize");
+    }
+    RegCloseKey(key);
+}
+
+installer_size_guard::~installer_size_guard()
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, maker_key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return;
+    if (saved_)
+        RegSetValueExW(key, L"InstallerSize", 0, type_, saved_->data(), static_cast<DWORD>(saved_->size()));
+    else
+        RegDeleteValueW(key, L"InstallerSize");
+    RegCloseKey(key);
+}
+
+std::optional<SIZE> saved_installer_size()
+{
+    std::int32_t size[2]{};
+    DWORD type = 0;
+    DWORD bytes = sizeof size;
+    if (RegGetValueW(HKEY_CURRENT_USER, maker_key, L"InstallerSize", RRF_RT_ANY, &type, size, &bytes) !=
+            ERROR_SUCCESS ||
+        type != REG_BINARY || bytes != sizeof size)
+        return std::nullopt;
+    return SIZE{size[0], size[1]};
+}
+
+void write_installer_size(DWORD type, const std::vector<BYTE>& bytes)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, maker_key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "maker key");
+    RegSetValueExW(key, L"InstallerSize", 0, type, bytes.data(), static_cast<DWORD>(bytes.size()));
+    RegCloseKey(key);
+}
+
+void pretend_installed(const std::wstring& application, std::optional<DWORD> language)
+{
+    if (RegSetKeyValueW(HKEY_LOCAL_MACHINE, maker_key, L"Tilewright Path", REG_SZ, application.c_str(),
+                        static_cast<DWORD>((application.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
+        throw std::runtime_error("cannot write the application's path");
+    if (language && RegSetKeyValueW(HKEY_LOCAL_MACHINE, uninstall_key, L"MwLanguage", REG_DWORD, &*language,
+                                    sizeof *language) != ERROR_SUCCESS)
+        throw std::runtime_error("cannot write the stored language");
+}
+
+namespace {
+
+BOOL CALLBACK first_language(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR found)
+{
+    *reinterpret_cast<WORD*>(found) = language;
+    return FALSE;
+}
+
+} // namespace
+
+void make_setup_with_payload(const std::wstring& path, const std::string& payload)
+{
+    const std::wstring original = program_beside_tests(L"setup.exe");
+    if (!CopyFileW(original.c_str(), path.c_str(), FALSE))
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "copy setup.exe");
+    // The replacement takes the language of the resource it replaces, so that it is one.
+    WORD language = 0;
+    if (HMODULE module = LoadLibraryExW(original.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
+        EnumResourceLanguagesW(module, MAKEINTRESOURCEW(IDR_PAYLOAD_TYPE), MAKEINTRESOURCEW(IDR_PAYLOAD),
+                               first_language, reinterpret_cast<LONG_PTR>(&language));
+        FreeLibrary(module);
+    }
+    HANDLE update = BeginUpdateResourceW(path.c_str(), FALSE);
+    if (!update)
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "BeginUpdateResource");
+    if (!UpdateResourceW(update, MAKEINTRESOURCEW(IDR_PAYLOAD_TYPE), MAKEINTRESOURCEW(IDR_PAYLOAD), language,
+                         const_cast<char*>(payload.data()), static_cast<DWORD>(payload.size()))) {
+        const DWORD error = GetLastError();
+        EndUpdateResourceW(update, TRUE);
+        throw std::system_error(static_cast<int>(error), std::system_category(), "UpdateResource");
+    }
+    if (!EndUpdateResourceW(update, FALSE))
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "EndUpdateResource");
+}
+
+std::uint32_t file_crc(const fs::path& path)
+{
+    const std::string bytes = read_bytes(path);
+    return static_cast<std::uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
+}
+
+} // namespace wizard_testing

@@ -1,0 +1,621 @@
+// The wizard of the real setup.exe, driven from this process: a quick installation from the
+// first page to the last, checked file by file against the payload manifest, in the uninstall
+// log, the shortcuts and the registry, then removed again by the installed uninstall program.
+
+#include "app/string_table.hpp"
+#include "app/strings.hpp"
+#include "pages/product.hpp"
+#include "pages/version_info.hpp"
+#include "resources/resource_ids.h"
+#include "support/uninstall_log.hpp"
+#include "tests/app/wizard_support.hpp"
+#include "tests/scratch.hpp"
+#include "tools/payload_pack.hpp"
+#include "engine/payload_format.hpp"
+
+#include <windows.h>
+
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+using namespace wizard_testing;
+using setup::format_text;
+using setup::load_string;
+
+// One file of the payload manifest: where the staged copy is and where the setup puts it.
+struct manifest_file {
+    fs::path source;
+    std::wstring destination; // the full path of the installed file
+    std::wstring kind;
+};
+
+std::wstring widen(const std::string& text)
+{
+    return fs::path(fs::u8path(text)).wstring();
+}
+
+// The manifest's files with their destinations for an installation into `install_folder`:
+// the folder variables mean the install folder, the samples folder on the common desktop and
+// the common data folder.
+std::vector<manifest_file> manifest(const default_places& where, const std::wstring& install_folder)
+{
+    const std::wstring samples = where.desktop + L"\\" + format_text(load_string(IDS_EXAMPLES), L"Tilewright");
+    const std::map<std::wstring, std::wstring> variables{
+        {L"<InstallPath>", install_folder}, {L"<SamplePath>", samples}, {L"<CommonData>", where.common_data}};
+    std::vector<manifest_file> files;
+    std::istringstream lines{read_bytes(fs::path(L"" MW_PAYLOAD_MANIFEST))};
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        const auto first = line.find('\t');
+        const auto second = line.find('\t', first + 1);
+        const std::wstring source = widen(line.substr(0, first));
+        std::wstring folder = widen(line.substr(first + 1, second - first - 1));
+        for (const auto& [name, value] : variables)
+            if (folder.starts_with(name))
+                folder = value + folder.substr(name.size());
+        files.push_back({fs::path(L"" MW_PAYLOAD_FILES) / source, folder + L"\\" + fs::path(source).filename().wstring(),
+                         widen(line.substr(second + 1))});
+    }
+    return files;
+}
+
+std::wstring shortcut_target(const std::wstring& link)
+{
+    std::wstring target;
+    IShellLinkW* shell_link = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&shell_link))))
+        return target;
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(shell_link->QueryInterface(IID_PPV_ARGS(&file)))) {
+        wchar_t path[MAX_PATH]{};
+        if (SUCCEEDED(file->Load(link.c_str(), STGM_READ)) &&
+            SUCCEEDED(shell_link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH)))
+            target = path;
+        file->Release();
+    }
+    shell_link->Release();
+    return target;
+}
+
+std::vector<std::wstring> value_names(HKEY root, const std::wstring& path)
+{
+    std::vector<std::wstring> names;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return names;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD length = 256;
+        if (RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, length);
+    }
+    RegCloseKey(key);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::wstring string_value(HKEY root, const std::wstring& path, const std::wstring& name)
+{
+    wchar_t data[1024]{};
+    DWORD size = sizeof data;
+    if (RegGetValueW(root, path.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
+        return {};
+    return data;
+}
+
+std::wstring hint(unsigned sentence, unsigned button)
+{
+    return format_text(load_string(sentence), load_string(button));
+}
+
+// The setup starts in the language of the user, as this process does.
+class wizard_case : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        setup::set_language(setup::pick_user_language(setup::setup_languages));
+        CoInitialize(nullptr);
+        remove_leftovers();
+        before = take_snapshot();
+    }
+    void TearDown() override
+    {
+        remove_leftovers();
+        CoUninitialize();
+    }
+
+    installer_size_guard size_guard;
+    machine_snapshot before;
+    const default_places where = places();
+};
+
+TEST_F(wizard_case, a_quick_installation_installs_every_file_link_and_key_and_is_removed_without_a_trace)
+{
+    std::optional<DWORD> exit_code;
+    {
+        wizard setup;
+        EXPECT_EQ(window_text(setup.frame), setup::setup_title(setup::product_title));
+        ASSERT_TRUE(setup.next_to(mode_page));
+        ASSERT_TRUE(setup.next_to(install_page)) << "a quick installation skips the options";
+        EXPECT_EQ(setup.button_text(IDC_NEXT), load_string(IDS_INSTALL));
+        EXPECT_EQ(setup.status(install_page), hint(IDS_START_INSTALLATION, IDS_INSTALL));
+
+        const std::wstring line_end = L"\r\n";
+        std::wstring expected = format_text(load_string(IDS_FIRST_INSTALLATION), setup::product_title) + line_end +
+                                std::wstring(3, L'\u2500') + L'\u00A0' + load_string(IDS_OPTIONS) + L'\u00A0' +
+                                std::wstring(29, L'\u2500') + line_end +
+                                format_text(load_string(IDS_INSTALLATION_FOLDER), where.install_folder) + line_end +
+                                load_string(IDS_CREATING_MENU_SHORTCUT) + line_end +
+                                load_string(IDS_CREATING_DESKTOP_SHORTCUT) + line_end;
+        HWND log_box = control(setup.page_window(install_page), IDC_INSTALL_LOG);
+        EXPECT_EQ(window_text(log_box), expected);
+
+        ASSERT_TRUE(setup.install());
+        const std::wstring ok = load_string(IDS_STEP_OK) + line_end;
+        expected += std::wstring(45, L'\u2500') + line_end + load_string(IDS_PREPARING) + ok;
+        const std::vector<manifest_file> files = manifest(where, where.install_folder);
+        for (const manifest_file& file : files)
+            expected += format_text(load_string(IDS_COPYING_FILE), file.destination) + ok;
+        expected += load_string(IDS_CREATING_SHORTCUTS) + ok + load_string(IDS_WRITING_REGISTRY) + ok +
+                    load_string(IDS_WRITING_INSTALLATION_DATA) + ok;
+        EXPECT_EQ(window_text(log_box), expected);
+        EXPECT_EQ(progress_position(control(setup.page_window(install_page), IDC_INSTALL_PROGRESS)), 100);
+        EXPECT_EQ(setup.status(install_page), hint(IDS_CONTINUE, IDS_NEXT));
+        EXPECT_EQ(setup.button_text(IDC_NEXT), load_string(IDS_NEXT) + L" >");
+        EXPECT_EQ(setup.button_text(IDC_EXIT), load_string(IDS_EXIT));
+        EXPECT_FALSE(setup.button_enabled(IDC_BACK));
+
+        // Every payload file where the manifest puts it, with the bytes the build staged.
+        for (const manifest_file& file : files) {
+            ASSERT_TRUE(fs::exists(file.destination)) << file.destination;
+            EXPECT_EQ(file_crc(file.destination), file_crc(file.source)) << file.destination;
+        }
+        const std::wstring application = where.install_folder + L"\\Tilewright.exe";
+        const std::wstring uninstaller = where.install_folder + L"\\Uninstall.exe";
+        EXPECT_TRUE(GetFileAttributesW(application.c_str()) & FILE_ATTRIBUTE_READONLY);
+        EXPECT_TRUE(GetFileAttributesW(uninstaller.c_str()) & FILE_ATTRIBUTE_READONLY);
+
+        // The uninstall log as the uninstall program will read it.
+        mw::uninstall_log log;
+        ASSERT_TRUE(log.read(where.install_folder + L"\\Uninstall.ulog"));
+        EXPECT_EQ(log.install_path, where.install_folder);
+        EXPECT_EQ(log.shortcut_path, where.programs_folder);
+        for (const manifest_file& file : files) {
+            const auto count = std::count_if(log.previous.begin(), log.previous.end(), [&](const mw::log_record& r) {
+                return r.kind == mw::file && r.done && lstrcmpiW(r.path.c_str(), file.destination.c_str()) == 0;
+            });
+            EXPECT_EQ(count, 1) << file.destination;
+        }
+        const std::wstring menu_link = where.programs_folder + L"\\Tilewright 1.22a.lnk";
+        const std::wstring desktop_link = where.desktop + L"\\Tilewright 1.22a.lnk";
+        auto records_of = [&](std::int32_t kind) {
+            std::vector<mw::log_record> found;
+            std::copy_if(log.previous.begin(), log.previous.end(), std::back_inserter(found),
+                         [&](const mw::log_record& r) { return r.kind == kind; });
+            return found;
+        };
+        ASSERT_EQ(records_of(mw::menu_link).size(), 1u);
+        EXPECT_TRUE(records_of(mw::menu_link)[0].done);
+        EXPECT_EQ(records_of(mw::menu_link)[0].path, menu_link);
+        ASSERT_EQ(records_of(mw::desktop_link).size(), 1u);
+        EXPECT_TRUE(records_of(mw::desktop_link)[0].done);
+        EXPECT_EQ(records_of(mw::desktop_link)[0].path, desktop_link);
+        ASSERT_EQ(records_of(mw::uninstall_key).size(), 1u);
+        EXPECT_TRUE(records_of(mw::uninstall_key)[0].done);
+        ASSERT_EQ(records_of(mw::class_registration).size(), 1u);
+        EXPECT_TRUE(records_of(mw::class_registration)[0].done);
+
+        // Both shortcuts open the installed program.
+        EXPECT_EQ(lstrcmpiW(shortcut_target(menu_link).c_str(), application.c_str()), 0) << shortcut_target(menu_link);
+        EXPECT_EQ(lstrcmpiW(shortcut_target(desktop_link).c_str(), application.c_str()), 0);
+
+        // The uninstall entry's twelve values, and the path the application registered itself.
+        const std::wstring entry = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tilewright";
+        EXPECT_EQ(value_names(HKEY_LOCAL_MACHINE, entry),
+                  (std::vector<std::wstring>{L"DisplayIcon", L"DisplayName", L"DisplayVersion", L"HelpLink",
+                                             L"HelpTelephone", L"MwLanguage", L"NoModify", L"NoRepair", L"Publisher",
+                                             L"URLInfoAbout", L"URLUpdateInfo", L"UninstallString"}));
+        EXPECT_NE(string_value(HKEY_LOCAL_MACHINE, entry, L"UninstallString").find(uninstaller), std::wstring::npos);
+        EXPECT_EQ(lstrcmpiW(string_value(HKEY_LOCAL_MACHINE, L"Software\\Marrowind Works", L"Tilewright Path").c_str(),
+                            application.c_str()),
+                  0);
+
+        // Next leads to the end page, whose Exit leaves without a question.
+        ASSERT_TRUE(setup.next_to(end_page));
+        EXPECT_EQ(control_text(setup.page_window(end_page), IDC_INFO), load_string(IDS_COMPLETE));
+        EXPECT_EQ(setup.status(end_page), hint(IDS_EXIT_INSTALLATION, IDS_EXIT));
+        EXPECT_FALSE(setup.button_enabled(IDC_NEXT));
+        EXPECT_TRUE(setup.button_enabled(IDC_BACK));
+        setup.press(IDC_EXIT);
+        exit_code = setup.process.wait_for_exit();
+        EXPECT_FALSE(find_message_box(setup.process.id()));
+    }
+    EXPECT_EQ(exit_code, std::optional<DWORD>(0));
+    EXPECT_TRUE(saved_installer_size()) << "the window's size is kept";
+
+    // The installed uninstall program takes everything away again.
+    ASSERT_TRUE(uninstall(where.install_folder));
+    EXPECT_EQ(take_snapshot(), before);
+}
+
+} // namespace
+
+namespace {
+
+std::wstring version_fixture(const std::wstring& name)
+{
+    return std::wstring(MW_VERSION_FIXTURES) + L"\\" + name + L".dll";
+}
+
+// The confirmation question of Exit, when the setup shows one.
+std::optional<message_box> exit_question(const wizard& setup)
+{
+    return wait_for_message_box(setup.process.id(), std::chrono::milliseconds(3000));
+}
+
+struct exit_case {
+    const wchar_t* installed; // the version the start-up detects; none when empty
+    int page;                 // where Exit is pressed
+    bool asks;
+};
+
+TEST_F(wizard_case, exit_asks_unless_nothing_can_be_installed_or_a_reinstallation_was_not_begun)
+{
+    const exit_case cases[] = {
+        {L"", start_page, true},
+        {L"", install_page, true},
+        {L"installed_1_23_0_0", start_page, false},
+        {L"version_1_22_1_1", start_page, false},
+        {L"version_1_22_1_1", mode_page, true},
+        {L"installed_1_21_9_9", start_page, true},
+    };
+    for (const exit_case& c : cases) {
+        SCOPED_TRACE(std::wstring(c.installed) + L" page " + std::to_wstring(c.page));
+        remove_leftovers();
+        if (*c.installed)
+            pretend_installed(version_fixture(c.installed));
+        const machine_snapshot installed_state = take_snapshot();
+        wizard setup;
+        const bool newer = std::wstring(c.installed) == L"installed_1_23_0_0";
+        EXPECT_EQ(setup.button_enabled(IDC_NEXT), !newer);
+        EXPECT_FALSE(setup.button_enabled(IDC_BACK));
+        // Forward as a quick installation goes: the mode page leads to the install page.
+        for (int page = start_page; page < c.page;) {
+            page = page == mode_page ? install_page : page + 1;
+            ASSERT_TRUE(setup.next_to(page));
+        }
+
+        setup.press(IDC_EXIT);
+        if (c.asks) {
+            auto question = exit_question(setup);
+            ASSERT_TRUE(question);
+            EXPECT_EQ(question->caption, setup::setup_title(setup::product_title));
+            EXPECT_EQ(question->text, load_string(IDS_CONFIRM_EXIT));
+            EXPECT_EQ(question->buttons, (std::vector<int>{IDYES, IDNO}));
+            answer(*question, IDNO);
+            ASSERT_TRUE(wait_for_window_closed(question->window));
+            EXPECT_FALSE(setup.process.wait_for_exit(std::chrono::milliseconds(300))) << "No stays";
+            EXPECT_EQ(setup.current_page(), c.page);
+            setup.press(IDC_EXIT);
+            question = exit_question(setup);
+            ASSERT_TRUE(question);
+            answer(*question, IDYES);
+        } else {
+            EXPECT_FALSE(exit_question(setup)) << "no question";
+        }
+        EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
+        EXPECT_EQ(take_snapshot(), installed_state) << "leaving changes nothing";
+    }
+}
+
+TEST_F(wizard_case, quick_and_advanced_installations_take_their_own_way_there_and_back)
+{
+    wizard setup;
+    ASSERT_TRUE(setup.next_to(mode_page));
+    EXPECT_TRUE(setup.button_enabled(IDC_BACK));
+    ASSERT_TRUE(setup.next_to(install_page)) << "quick: no options";
+    ASSERT_TRUE(setup.back_to(mode_page)) << "quick: back to the mode";
+
+    HWND mode = setup.page_window(mode_page);
+    set_checked(control(mode, IDC_ADVANCED_MODE), true);
+    ASSERT_TRUE(wait_until([&] { return is_checked(control(mode, IDC_ADVANCED_MODE)); }));
+    ASSERT_TRUE(setup.next_to(options_page));
+    ASSERT_TRUE(setup.next_to(install_page));
+    ASSERT_TRUE(setup.back_to(options_page)) << "advanced: back to the options";
+    ASSERT_TRUE(setup.back_to(mode_page));
+    EXPECT_TRUE(is_checked(control(mode, IDC_ADVANCED_MODE))) << "the choice is kept";
+    ASSERT_TRUE(setup.back_to(start_page));
+    EXPECT_FALSE(setup.button_enabled(IDC_BACK));
+    setup.process.terminate();
+}
+
+TEST_F(wizard_case, commands_that_arrive_while_the_installation_runs_are_ignored)
+{
+    {
+        wizard setup;
+        ASSERT_TRUE(setup.next_to(mode_page));
+        ASSERT_TRUE(setup.next_to(install_page));
+        HWND log_box = control(setup.page_window(install_page), IDC_INSTALL_LOG);
+        const std::wstring summary = window_text(log_box);
+        setup.press(IDC_NEXT);
+        ASSERT_TRUE(wait_until([&] { return window_text(log_box) != summary; }, installation_timeout));
+        // A click on the disabled buttons and the commands a keyboard or a script would send.
+        EXPECT_FALSE(setup.button_enabled(IDC_NEXT));
+        setup.press(IDC_NEXT);
+        setup.press(IDC_BACK);
+        for (int id : {IDC_NEXT, IDC_BACK, IDC_EXIT, IDCANCEL})
+            PostMessageW(setup.frame, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+        ASSERT_TRUE(wait_until([&] { return setup.button_enabled(IDC_EXIT); }, installation_timeout));
+        // Let anything still queued arrive.
+        Sleep(500);
+        EXPECT_FALSE(find_message_box(setup.process.id())) << "no exit question";
+        EXPECT_TRUE(setup.process.running());
+        EXPECT_EQ(setup.current_page(), install_page);
+        const std::wstring log = window_text(log_box);
+        const std::wstring separator = std::wstring(45, L'\u2500');
+        EXPECT_EQ(std::count(log.begin(), log.end(), L'\u2500'), 3 + 29 + 45) << "one run";
+        EXPECT_EQ(setup.status(install_page), hint(IDS_CONTINUE, IDS_NEXT));
+
+        // After the run Next leads to the end page; from there back and forward again without
+        // a second installation.
+        ASSERT_TRUE(setup.next_to(end_page));
+        ASSERT_TRUE(setup.back_to(install_page));
+        EXPECT_FALSE(setup.button_enabled(IDC_BACK));
+        ASSERT_TRUE(setup.next_to(end_page));
+        EXPECT_EQ(window_text(log_box), log);
+        EXPECT_EQ(control_text(setup.page_window(end_page), IDC_INFO), load_string(IDS_COMPLETE));
+        setup.press(IDC_EXIT);
+        EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
+    }
+    EXPECT_TRUE(uninstall(where.install_folder));
+}
+
+TEST_F(wizard_case, the_window_keeps_the_largest_page_whole_and_its_size_between_runs)
+{
+    auto outer_size = [](HWND window) {
+        const RECT r = window_rect(window);
+        return SIZE{r.right - r.left, r.bottom - r.top};
+    };
+    auto run = [&](auto&& check) {
+        wizard setup;
+        check(setup);
+        setup.press(IDC_EXIT);
+        if (const auto question = exit_question(setup))
+            answer(*question, IDYES);
+        EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
+    };
+
+    SIZE minimum{};
+    run([&](const wizard& setup) {
+        minimum = outer_size(setup.frame);
+        // Every control of every page lies inside its page.
+        for (int index = start_page; index <= end_page; ++index) {
+            HWND page = setup.page_window(index);
+            const RECT area = window_rect(page);
+            for (HWND child : child_windows(page)) {
+                const RECT r = window_rect(child);
+                EXPECT_TRUE(r.left >= area.left && r.top >= area.top && r.right <= area.right && r.bottom <= area.bottom)
+                    << "page " << index << " control " << GetDlgCtrlID(child);
+            }
+        }
+        resize_window(setup.frame, minimum.cx / 2, minimum.cy / 2);
+        const SIZE after = outer_size(setup.frame);
+        EXPECT_EQ(after.cx, minimum.cx) << "no smaller than the largest page";
+        EXPECT_EQ(after.cy, minimum.cy);
+        resize_window(setup.frame, minimum.cx + 60, minimum.cy + 40);
+    });
+    const auto saved = saved_installer_size();
+    ASSERT_TRUE(saved) << "saved at exit";
+    EXPECT_EQ(saved->cx, minimum.cx + 60);
+    EXPECT_EQ(saved->cy, minimum.cy + 40);
+    run([&](const wizard& setup) {
+        const SIZE size = outer_size(setup.frame);
+        EXPECT_EQ(size.cx, minimum.cx + 60) << "the saved size comes back";
+        EXPECT_EQ(size.cy, minimum.cy + 40);
+    });
+
+    auto bytes_of = [](std::int32_t width, std::int32_t height) {
+        std::vector<BYTE> bytes(8);
+        std::memcpy(bytes.data(), &width, 4);
+        std::memcpy(bytes.data() + 4, &height, 4);
+        return bytes;
+    };
+    struct saved_case {
+        const char* what;
+        DWORD type;
+        std::vector<BYTE> bytes;
+    };
+    std::vector<BYTE> seven = bytes_of(minimum.cx + 100, minimum.cy + 100);
+    seven.pop_back();
+    const saved_case ignored[] = {
+        {"smaller than the largest page", REG_BINARY, bytes_of(minimum.cx - 50, minimum.cy - 50)},
+        {"of another type", REG_QWORD, bytes_of(minimum.cx + 100, minimum.cy + 100)},
+        {"of seven bytes", REG_BINARY, seven},
+    };
+    for (const saved_case& c : ignored) {
+        SCOPED_TRACE(c.what);
+        write_installer_size(c.type, c.bytes);
+        run([&](const wizard& setup) {
+            const SIZE size = outer_size(setup.frame);
+            EXPECT_EQ(size.cx, minimum.cx);
+            EXPECT_EQ(size.cy, minimum.cy);
+        });
+    }
+}
+
+TEST_F(wizard_case, the_about_box_shows_the_setups_version_and_copyright)
+{
+    wizard setup;
+    PostMessageW(setup.frame, WM_SYSCOMMAND, IDM_ABOUT, 0);
+    const std::wstring title = format_text(load_string(IDS_ABOUT_TITLE), setup::setup_title());
+    HWND about = wait_for_window({.class_name = L"#32770", .title = title, .process_id = setup.process.id()});
+    ASSERT_TRUE(about);
+    const setup::version_info own = setup::version_info::load_file(program_beside_tests(L"setup.exe"));
+    ASSERT_FALSE(own.legal_copyright().empty());
+    EXPECT_EQ(control_text(about, IDC_ABOUT_VERSION),
+              own.display_version(setup::language_langid(setup::current_language().index)));
+    EXPECT_EQ(control_text(about, IDC_ABOUT_COPYRIGHT), own.legal_copyright());
+    EXPECT_EQ(control_text(about, IDOK), load_string(IDS_OK));
+    click(about, IDOK);
+    EXPECT_TRUE(wait_for_window_closed(about));
+    EXPECT_EQ(setup.current_page(), start_page);
+    setup.process.terminate();
+}
+
+} // namespace
+
+namespace {
+
+// The payload the build made, as its items; and as an archive with one item's CRC wrong.
+std::vector<setup::pack_item> payload_items()
+{
+    return setup::read_manifest(fs::path(L"" MW_PAYLOAD_MANIFEST), fs::path(L"" MW_PAYLOAD_FILES));
+}
+
+std::string with_wrong_crc_of_last(const std::vector<setup::pack_item>& items)
+{
+    std::vector<setup::payload_entry> entries;
+    std::string data;
+    for (const auto& item : items) {
+        entries.push_back({item.source, item.destination, item.kind, item.bytes.size(), setup::crc32_of(item.bytes)});
+        data += item.bytes;
+    }
+    entries.back().crc ^= 0x5A5A5A5A;
+    return setup::bzip2_compress(setup::write_table(entries) + data);
+}
+
+// Every file under the places an installation writes to, with its CRC.
+std::map<std::wstring, std::uint32_t> file_contents(const default_places& where)
+{
+    std::map<std::wstring, std::uint32_t> contents;
+    for (const fs::path& root : {fs::path(where.install_folder), fs::path(where.common_data) / L"Marrowind Works"}) {
+        std::error_code error;
+        for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
+             it.increment(error))
+            if (it->is_regular_file())
+                contents[it->path().wstring()] = file_crc(it->path());
+    }
+    return contents;
+}
+
+// After a failed run: the failure on the status line and the buttons for another attempt.
+void expect_failure_shown(const wizard& setup, const std::wstring& code)
+{
+    EXPECT_EQ(setup.status(install_page), format_text(load_string(IDS_INSTALLATION_FAILED), code));
+    EXPECT_EQ(setup.button_text(IDC_NEXT), load_string(IDS_INSTALL)) << "Next still installs";
+    EXPECT_TRUE(setup.button_enabled(IDC_NEXT));
+    EXPECT_TRUE(setup.button_enabled(IDC_EXIT));
+    EXPECT_EQ(setup.current_page(), install_page);
+}
+
+void leave(wizard& setup)
+{
+    setup.press(IDC_EXIT);
+    if (const auto question = wait_for_message_box(setup.process.id(), std::chrono::milliseconds(3000)))
+        answer(*question, IDYES);
+    EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
+}
+
+class wizard_failure : public wizard_case {
+protected:
+    scratch_folder scratch;
+    const std::wstring damaged_setup = scratch / L"setup.exe";
+};
+
+TEST_F(wizard_failure, a_damaged_payload_fails_with_code_4_before_anything_is_written)
+{
+    std::string payload = setup::bzip2_compress(setup::build_archive(payload_items()));
+    payload[payload.size() / 2] ^= 0x55;
+    make_setup_with_payload(damaged_setup, payload);
+
+    wizard setup{L"\"" + damaged_setup + L"\""};
+    ASSERT_TRUE(setup.next_to(mode_page));
+    ASSERT_TRUE(setup.next_to(install_page));
+    ASSERT_TRUE(setup.install());
+    expect_failure_shown(setup, L"4");
+    EXPECT_FALSE(fs::exists(where.install_folder)) << "no folder created";
+    leave(setup);
+    EXPECT_EQ(take_snapshot(), before);
+}
+
+TEST_F(wizard_failure, a_wrong_crc_over_an_installation_puts_every_replaced_file_back_and_removes_every_new_one)
+{
+    // The installation there before: the product as the real setup installs it, with one of
+    // its files changed since and a file of the user's in its folder.
+    {
+        wizard setup;
+        ASSERT_TRUE(setup.next_to(mode_page));
+        ASSERT_TRUE(setup.next_to(install_page));
+        ASSERT_TRUE(setup.install());
+        ASSERT_TRUE(setup.next_to(end_page));
+        setup.press(IDC_EXIT);
+        ASSERT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
+    }
+    const std::wstring changed = where.install_folder + L"\\Lang\\Tilewright_de.dll";
+    ASSERT_TRUE(SetFileAttributesW(changed.c_str(), FILE_ATTRIBUTE_NORMAL));
+    write_bytes(changed, "a file the user changed");
+    // The last file of the payload is new to this installation.
+    const std::vector<setup::pack_item> items = payload_items();
+    const std::wstring last = where.install_folder + L"\\Lang\\Tilewright_fr.dll";
+    ASSERT_EQ(fs::path(items.back().source).filename(), fs::path(last).filename());
+    ASSERT_TRUE(SetFileAttributesW(last.c_str(), FILE_ATTRIBUTE_NORMAL));
+    ASSERT_TRUE(DeleteFileW(last.c_str()));
+    const auto contents = file_contents(where);
+    const machine_snapshot installed = take_snapshot();
+
+    make_setup_with_payload(damaged_setup, with_wrong_crc_of_last(items));
+    {
+        wizard setup{L"\"" + damaged_setup + L"\""};
+        ASSERT_TRUE(setup.next_to(mode_page));
+        ASSERT_TRUE(setup.next_to(install_page));
+        ASSERT_TRUE(setup.install());
+        expect_failure_shown(setup, L"3");
+        EXPECT_EQ(file_contents(where), contents) << "every file as it was, byte for byte";
+        EXPECT_FALSE(fs::exists(last)) << "the new file is gone";
+        leave(setup);
+    }
+    EXPECT_EQ(take_snapshot(), installed);
+}
+
+TEST_F(wizard_failure, a_locked_destination_fails_with_its_system_code_and_a_second_attempt_succeeds)
+{
+    // A file of the payload's destinations held open by another program, without sharing.
+    const fs::path held = fs::path(where.common_data) / L"Marrowind Works\\Textures\\Tilewright\\Ash.jpg";
+    fs::create_directories(held.parent_path());
+    write_bytes(held, "held open");
+    HANDLE file = CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+
+    wizard setup;
+    ASSERT_TRUE(setup.next_to(mode_page));
+    ASSERT_TRUE(setup.next_to(install_page));
+    ASSERT_TRUE(setup.install());
+    // The file in use: ERROR_SHARING_VIOLATION, shown as a system code.
+    expect_failure_shown(setup, L"1:00000020");
+    EXPECT_FALSE(fs::exists(where.install_folder + L"\\Tilewright.exe"));
+    CloseHandle(file);
+    EXPECT_EQ(read_bytes(held), "held open") << "the file in use is left as it was";
+    ASSERT_TRUE(setup.install());
+    EXPECT_EQ(setup.status(install_page), hint(IDS_CONTINUE, IDS_NEXT));
+    EXPECT_TRUE(fs::exists(where.install_folder + L"\\Tilewright.exe"));
+    ASSERT_TRUE(setup.next_to(end_page));
+    setup.press(IDC_EXIT);
+    EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
+}
+
+} // namespace

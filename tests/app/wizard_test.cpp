@@ -619,3 +619,78 @@ TEST_F(wizard_failure, a_locked_destination_fails_with_its_system_code_and_a_sec
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(wizard_case, choosing_a_language_in_the_box_rewrites_the_frame_and_every_page_without_a_question)
+{
+    wizard setup;
+    HWND combo = control(setup.page_window(start_page), IDC_LANGUAGE_LIST);
+    const std::vector<std::wstring> items = combo_items(combo);
+    ASSERT_EQ(items.size(), 4u);
+    // French, German, Spanish, English: each a change from the one before.
+    for (const setup::language_index language : {0u, 2u, 3u, 1u}) {
+        setup::set_language(language);
+        SCOPED_TRACE(setup::native_language_name(language));
+        const auto found = std::find(items.begin(), items.end(), setup::native_language_name(language));
+        ASSERT_NE(found, items.end());
+        select_combo_item(combo, static_cast<int>(found - items.begin()));
+        const std::wstring title = setup::setup_title(setup::product_title);
+        ASSERT_TRUE(wait_until([&] { return window_text(setup.frame) == title; }));
+        EXPECT_FALSE(find_message_box(setup.process.id())) << "the setup speaks this language";
+        EXPECT_EQ(setup.button_text(IDC_NEXT), load_string(IDS_NEXT) + L" >");
+        EXPECT_EQ(setup.button_text(IDC_BACK), L"< " + load_string(IDS_BACK));
+        EXPECT_EQ(setup.button_text(IDC_EXIT), load_string(IDS_CANCEL));
+        EXPECT_EQ(control_text(setup.page_window(start_page), IDC_INFO),
+                  format_text(load_string(IDS_FIRST_INSTALLATION), setup::product_title));
+        for (int page : {start_page, mode_page, options_page})
+            EXPECT_EQ(setup.status(page), hint(IDS_CONTINUE, IDS_NEXT)) << page;
+        EXPECT_EQ(setup.status(install_page), hint(IDS_START_INSTALLATION, IDS_INSTALL));
+        EXPECT_EQ(control_text(setup.page_window(mode_page), IDC_QUICK_MODE), load_string(IDS_QUICK_INSTALLATION));
+        EXPECT_EQ(control_text(setup.page_window(options_page), IDC_MENU_SHORTCUT), load_string(IDS_MENU_SHORTCUT));
+        EXPECT_EQ(setup.status(end_page), hint(IDS_EXIT_INSTALLATION, IDS_EXIT));
+    }
+    setup.process.terminate();
+}
+
+TEST_F(wizard_case, an_advanced_installation_goes_to_the_typed_folder_with_only_the_chosen_shortcut)
+{
+    scratch_folder target;
+    const std::wstring folder = target / L"Tiles\\Tilewright";
+    {
+        wizard setup;
+        ASSERT_TRUE(setup.next_to(mode_page));
+        HWND mode = setup.page_window(mode_page);
+        set_checked(control(mode, IDC_ADVANCED_MODE), true);
+        ASSERT_TRUE(wait_until([&] { return is_checked(control(mode, IDC_ADVANCED_MODE)); }));
+        ASSERT_TRUE(setup.next_to(options_page));
+        HWND options = setup.page_window(options_page);
+        EXPECT_EQ(control_text(options, IDC_FOLDER_EDIT), where.install_folder);
+        set_control_text(options, IDC_FOLDER_EDIT, L"");
+        type_text(control(options, IDC_FOLDER_EDIT), target / L"Tiles\\.\\Other\\..\\Tilewright");
+        set_checked(control(options, IDC_MENU_SHORTCUT), false);
+        ASSERT_TRUE(wait_until([&] { return !is_checked(control(options, IDC_MENU_SHORTCUT)); }));
+        ASSERT_TRUE(setup.next_to(install_page));
+        // The summary names the folder in its normal form and the desktop shortcut only.
+        const std::wstring summary = control_text(setup.page_window(install_page), IDC_INSTALL_LOG);
+        EXPECT_NE(summary.find(format_text(load_string(IDS_INSTALLATION_FOLDER), folder)), std::wstring::npos) << summary;
+        EXPECT_EQ(summary.find(load_string(IDS_CREATING_MENU_SHORTCUT)), std::wstring::npos);
+        EXPECT_NE(summary.find(load_string(IDS_CREATING_DESKTOP_SHORTCUT)), std::wstring::npos);
+        ASSERT_TRUE(setup.install());
+        EXPECT_EQ(setup.status(install_page), hint(IDS_CONTINUE, IDS_NEXT));
+        ASSERT_TRUE(setup.next_to(end_page));
+        setup.press(IDC_EXIT);
+        EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
+    }
+    EXPECT_TRUE(fs::exists(folder + L"\\Tilewright.exe"));
+    EXPECT_TRUE(fs::exists(folder + L"\\Uninstall.ulog"));
+    EXPECT_FALSE(fs::exists(where.install_folder)) << "nothing in the default folder";
+    EXPECT_FALSE(fs::exists(where.programs_folder + L"\\Tilewright 1.22a.lnk")) << "no menu shortcut";
+    EXPECT_EQ(lstrcmpiW(shortcut_target(where.desktop + L"\\Tilewright 1.22a.lnk").c_str(),
+                        (folder + L"\\Tilewright.exe").c_str()),
+              0);
+    ASSERT_TRUE(uninstall(folder));
+    EXPECT_EQ(take_snapshot(), before);
+}
+
+} // namespace

@@ -21,6 +21,7 @@
 #include <exception>
 #include <functional>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 namespace setup {
@@ -31,6 +32,28 @@ namespace {
 constexpr std::uint32_t module_access = 0x13019F;
 
 const std::wstring line_end = L"\r\n";
+
+using phase_clock = std::chrono::steady_clock;
+
+// Opt-in timings for the wizard benchmark, which drives the setup from outside and cannot
+// otherwise tell the payload's own work from the rest of the run: when MW_INSTALL_TIMINGS
+// names a file, a run that has unpacked its payload appends "test_pass_ms=<n>" and
+// "extraction_ms=<n>" to it (the extraction with its read-back, and the observer's work in its
+// notifications). Without the variable nothing is written; a file that cannot be written
+// changes nothing either.
+void append_phase_timings(phase_clock::duration test_pass, phase_clock::duration extraction) noexcept
+{
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableW(L"MW_INSTALL_TIMINGS", path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return;
+    const auto ms = [](phase_clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+    try {
+        std::ofstream(std::filesystem::path(path), std::ios::app | std::ios::binary)
+            << fmt::format("test_pass_ms={:.1f}\nextraction_ms={:.1f}\n", ms(test_pass), ms(extraction));
+    } catch (...) {
+    }
+}
 
 std::wstring text(unsigned id) { return load_string(id); }
 
@@ -76,16 +99,22 @@ public:
 
     const std::wstring& main_executable() const noexcept { return main_executable_; }
     const std::wstring& uninstaller() const noexcept { return uninstaller_; }
+    phase_clock::duration test_pass() const noexcept { return test_pass_; }
+    // When the test pass ended and the extraction proper began.
+    phase_clock::time_point extraction_start() const noexcept { return extraction_start_; }
 
 private:
     notification::result handle(const notification::started&)
     {
         observer_.set_status(text(IDS_PREPARING));
         observer_.append_log(text(IDS_PREPARING));
+        const phase_clock::time_point test_start = phase_clock::now();
         if (!test_payload(payload_))
             throw std::system_error(make_error_code(compress_error::test_failed));
         payload_.clear();
         payload_.seekg(0);
+        extraction_start_ = phase_clock::now();
+        test_pass_ = extraction_start_ - test_start;
         observer_.append_log(text(IDS_STEP_OK) + line_end);
         return notification::proceed;
     }
@@ -163,6 +192,8 @@ private:
     temporary_files& temporaries_;
     std::wstring main_executable_;
     std::wstring uninstaller_;
+    phase_clock::duration test_pass_{};
+    phase_clock::time_point extraction_start_;
 };
 
 // Begins a step: its text on the status line and in the log.
@@ -358,6 +389,7 @@ bool do_installation(app_context& context, std::istream& payload, installation_o
         context.uninstall_log.rollback();
         return false; // the status line and the log already show the failure
     }
+    append_phase_timings(callback.test_pass(), phase_clock::now() - callback.extraction_start());
 
     make_read_only(callback.main_executable());
     make_read_only(callback.uninstaller());

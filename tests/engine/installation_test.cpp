@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -114,7 +115,8 @@ protected:
         const std::wstring desktop = known_folder(2);
         if (!desktop.empty())
             DeleteFileW((desktop + L"\\" + title + L".lnk").c_str());
-        for (const wchar_t* name : {L"MW_FIXTURE_LOG", L"MW_FIXTURE_EXIT", L"MW_FIXTURE_HOLD", L"MW_FIXTURE_MUTEX"})
+        for (const wchar_t* name :
+             {L"MW_FIXTURE_LOG", L"MW_FIXTURE_EXIT", L"MW_FIXTURE_HOLD", L"MW_FIXTURE_MUTEX", L"MW_INSTALL_TIMINGS"})
             SetEnvironmentVariableW(name, nullptr);
     }
 
@@ -548,6 +550,23 @@ TEST_F(installation, a_damaged_payload_fails_its_test_pass_with_code_4_before_an
     EXPECT_EQ(observer.log, std::wstring(45, L'\u2500') + crlf + failed_line(text(IDS_PREPARING)));
     EXPECT_EQ(observer.statuses.back(), format_text(text(IDS_INSTALLATION_FAILED), L"4"));
     EXPECT_FALSE(fs::exists(program));
+}
+
+// The timings the wizard benchmark asks for: appended to the named file, one line per phase,
+// and only when the variable names a file.
+TEST_F(installation, a_run_appends_its_phase_timings_only_to_the_file_the_variable_names)
+{
+    const std::wstring timings = scratch / L"timings.txt";
+    ASSERT_TRUE(run(product_items()));
+    EXPECT_FALSE(fs::exists(timings));
+
+    start_over();
+    write_bytes(timings, "earlier run\n");
+    set_environment(L"MW_INSTALL_TIMINGS", timings);
+    ASSERT_TRUE(run(product_items()));
+    set_environment(L"MW_INSTALL_TIMINGS", L"");
+    const std::regex expected{"earlier run\ntest_pass_ms=[0-9]+\\.[0-9]\nextraction_ms=[0-9]+\\.[0-9]\n"};
+    EXPECT_TRUE(std::regex_match(read_bytes(timings), expected)) << read_bytes(timings);
 }
 
 TEST(installation_texts, failure_code_text_by_category)

@@ -8,7 +8,7 @@
 #include "pages/product.hpp"
 #include "pages/version_info.hpp"
 #include "resources/resource_ids.h"
-#include "support/unique_handle.hpp"
+#include "engine/registry.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -331,16 +331,14 @@ bool dlg_main::on_sys_command(unsigned command)
 
 std::optional<SIZE> read_installer_size()
 {
-    mw::unique_hkey key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, maker_key().c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
-        return std::nullopt;
     std::int32_t size[2]{};
-    DWORD type = 0;
-    DWORD bytes = sizeof size;
-    if (RegQueryValueExW(key.get(), installer_size_value, nullptr, &type, reinterpret_cast<BYTE*>(size), &bytes) !=
-            ERROR_SUCCESS ||
-        type != REG_BINARY || bytes != sizeof size)
-        return std::nullopt;
+    try {
+        const registry_key key = open_key(HKEY_CURRENT_USER, maker_key());
+        if (!key || !read_binary(key, installer_size_value, size, sizeof size))
+            return std::nullopt;
+    } catch (const std::system_error&) {
+        return std::nullopt; // a key that cannot be read is no saved size
+    }
     return SIZE{size[0], size[1]};
 }
 
@@ -351,11 +349,7 @@ void save_installer_size(HWND window) noexcept
         return;
     const std::int32_t size[2]{outer.right - outer.left, outer.bottom - outer.top};
     try {
-        mw::unique_hkey key;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, maker_key().c_str(), 0, nullptr, 0, MAXIMUM_ALLOWED, nullptr,
-                            key.put(), nullptr) == ERROR_SUCCESS)
-            RegSetValueExW(key.get(), installer_size_value, 0, REG_BINARY, reinterpret_cast<const BYTE*>(size),
-                           sizeof size);
+        write_binary(create_key(HKEY_CURRENT_USER, maker_key()), installer_size_value, size, sizeof size);
     } catch (...) {
         // The size is a convenience: a failure to keep it changes nothing else.
     }

@@ -72,8 +72,8 @@ private:
 dlg_main& main_window();
 
 // The saved outer size of the frame (HKEY_CURRENT_USER, the maker's key, InstallerSize): a
-// REG_BINARY value of exactly 8 bytes, width then height. Nothing when it is missing or has
-// another type or size.
+// REG_BINARY value of exactly 8 bytes, width then height. Nothing when it is missing, has
+// another type or size, or cannot be read.
 std::optional<SIZE> read_installer_size();
 // Saves the outer size of `window` there; a failure is ignored.
 void save_installer_size(HWND window) noexcept;

@@ -15,6 +15,7 @@
 
 #include "app/string_table.hpp"
 #include "app/strings.hpp"
+#include "engine/registry.hpp"
 #include "resources/resource_ids.h"
 #include "support/temp_names.hpp"
 #include "tests/app/wizard_support.hpp"
@@ -221,11 +222,7 @@ int wmain(int argc, wchar_t** argv)
     const machine_snapshot clean = take_snapshot();
     // The setup keeps its window size under the maker's key of the user: a key that the runs
     // created for it alone goes again at the end.
-    HKEY user_key = nullptr;
-    const bool user_key_existed =
-        RegOpenKeyExW(HKEY_CURRENT_USER, user_maker_key, 0, KEY_READ, &user_key) == ERROR_SUCCESS;
-    if (user_key)
-        RegCloseKey(user_key);
+    const bool user_key_existed = static_cast<bool>(setup::open_key(HKEY_CURRENT_USER, user_maker_key));
 
     std::printf("quick installations of %ls: 1 warm-up run, %d counted\n", setup_exe.filename().c_str(), runs);
     std::printf("run      first    install    exit   test pass extraction ratio  start WS  peak WS\n");

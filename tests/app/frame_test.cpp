@@ -6,6 +6,7 @@
 #include "app/strings.hpp"
 #include "pages/product.hpp"
 #include "resources/resource_ids.h"
+#include "tests/ui_driver/ui_driver.hpp"
 
 #include <windows.h>
 
@@ -17,13 +18,7 @@ namespace {
 
 using setup::format_text;
 using setup::load_string;
-
-std::wstring window_text(HWND window)
-{
-    wchar_t text[512]{};
-    GetWindowTextW(window, text, 512);
-    return text;
-}
+using testing_support::window_text;
 
 // A frame created modeless, destroyed with the object.
 struct frame_window {

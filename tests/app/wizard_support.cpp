@@ -1,6 +1,8 @@
 #include "tests/app/wizard_support.hpp"
 
+#include "engine/registry.hpp"
 #include "resources/resource_ids.h"
+#include "support/unique_handle.hpp"
 #include "tests/product/uninstaller_support.hpp"
 #include "tests/scratch.hpp"
 
@@ -229,51 +231,43 @@ void remove_leftovers()
 
 installer_size_guard::installer_size_guard()
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, maker_key, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        return;
+    const setup::registry_key key = setup::open_key(HKEY_CURRENT_USER, maker_key);
     DWORD size = 0;
-    if (RegQueryValueExW(key, L"InstallerSize", nullptr, &type_, nullptr, &size) == ERROR_SUCCESS) {
-        saved_.emplace(size);
-        RegQueryValueExW(key, L"InstallerSize", nullptr, &type_, saved_->data(), &size);
-        RegDeleteValueW(key, L"InstallerSize");
-    }
-    RegCloseKey(key);
+    if (!key || RegQueryValueExW(key.get(), L"InstallerSize", nullptr, &type_, nullptr, &size) != ERROR_SUCCESS)
+        return;
+    saved_.emplace(size);
+    RegQueryValueExW(key.get(), L"InstallerSize", nullptr, &type_, saved_->data(), &size);
+    RegDeleteValueW(key.get(), L"InstallerSize");
 }
 
 installer_size_guard::~installer_size_guard()
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, maker_key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-        return;
-    if (saved_)
-        RegSetValueExW(key, L"InstallerSize", 0, type_, saved_->data(), static_cast<DWORD>(saved_->size()));
-    else
-        RegDeleteValueW(key, L"InstallerSize");
-    RegCloseKey(key);
+    try {
+        if (saved_)
+            write_installer_size(type_, *saved_);
+        else if (const setup::registry_key key = setup::open_key(HKEY_CURRENT_USER, maker_key))
+            RegDeleteValueW(key.get(), L"InstallerSize");
+    } catch (const std::exception&) {
+        // The next test starts from whatever size is left.
+    }
 }
 
 std::optional<SIZE> saved_installer_size()
 {
     std::int32_t size[2]{};
-    DWORD type = 0;
-    DWORD bytes = sizeof size;
-    if (RegGetValueW(HKEY_CURRENT_USER, maker_key, L"InstallerSize", RRF_RT_ANY, &type, size, &bytes) !=
-            ERROR_SUCCESS ||
-        type != REG_BINARY || bytes != sizeof size)
+    const setup::registry_key key = setup::open_key(HKEY_CURRENT_USER, maker_key);
+    if (!key || !setup::read_binary(key, L"InstallerSize", size, sizeof size))
         return std::nullopt;
     return SIZE{size[0], size[1]};
 }
 
 void write_installer_size(DWORD type, const std::vector<BYTE>& bytes)
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, maker_key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "maker key");
-    RegSetValueExW(key, L"InstallerSize", 0, type, bytes.data(), static_cast<DWORD>(bytes.size()));
-    RegCloseKey(key);
+    const setup::registry_key key = setup::create_key(HKEY_CURRENT_USER, maker_key);
+    const LSTATUS status =
+        RegSetValueExW(key.get(), L"InstallerSize", 0, type, bytes.data(), static_cast<DWORD>(bytes.size()));
+    if (status != ERROR_SUCCESS)
+        throw std::system_error(static_cast<int>(status), std::system_category(), "InstallerSize");
 }
 
 void pretend_installed(const std::wstring& application, std::optional<DWORD> language)
@@ -303,11 +297,9 @@ void make_setup_with_payload(const std::wstring& path, const std::string& payloa
         throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "copy setup.exe");
     // The replacement takes the language of the resource it replaces, so that it is one.
     WORD language = 0;
-    if (HMODULE module = LoadLibraryExW(original.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
-        EnumResourceLanguagesW(module, MAKEINTRESOURCEW(IDR_PAYLOAD_TYPE), MAKEINTRESOURCEW(IDR_PAYLOAD),
+    if (const mw::unique_hmodule module{LoadLibraryExW(original.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)})
+        EnumResourceLanguagesW(module.get(), MAKEINTRESOURCEW(IDR_PAYLOAD_TYPE), MAKEINTRESOURCEW(IDR_PAYLOAD),
                                first_language, reinterpret_cast<LONG_PTR>(&language));
-        FreeLibrary(module);
-    }
     HANDLE update = BeginUpdateResourceW(path.c_str(), FALSE);
     if (!update)
         throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "BeginUpdateResource");

@@ -4,6 +4,8 @@
 
 #include "app/string_table.hpp"
 #include "app/strings.hpp"
+#include "engine/com.hpp"
+#include "engine/registry.hpp"
 #include "pages/product.hpp"
 #include "pages/version_info.hpp"
 #include "resources/resource_ids.h"
@@ -73,49 +75,39 @@ std::vector<manifest_file> manifest(const default_places& where, const std::wstr
     return files;
 }
 
+// The target of a shortcut as the shell's link object reads it (COM initialised by the caller).
 std::wstring shortcut_target(const std::wstring& link)
 {
-    std::wstring target;
-    IShellLinkW* shell_link = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&shell_link))))
-        return target;
-    IPersistFile* file = nullptr;
-    if (SUCCEEDED(shell_link->QueryInterface(IID_PPV_ARGS(&file)))) {
-        wchar_t path[MAX_PATH]{};
-        if (SUCCEEDED(file->Load(link.c_str(), STGM_READ)) &&
-            SUCCEEDED(shell_link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH)))
-            target = path;
-        file->Release();
-    }
-    shell_link->Release();
-    return target;
+    setup::com_ptr<IShellLinkW> shell_link;
+    wchar_t path[MAX_PATH]{};
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, shell_link.put_void())) ||
+        FAILED(shell_link.query<IPersistFile>(IID_IPersistFile)->Load(link.c_str(), STGM_READ)) ||
+        FAILED(shell_link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH)))
+        return {};
+    return path;
 }
 
 std::vector<std::wstring> value_names(HKEY root, const std::wstring& path)
 {
     std::vector<std::wstring> names;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return names;
-    for (DWORD index = 0;; ++index) {
+    const setup::registry_key key = setup::open_key(root, path);
+    for (DWORD index = 0; key; ++index) {
         wchar_t name[256];
         DWORD length = 256;
-        if (RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumValueW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
         names.emplace_back(name, length);
     }
-    RegCloseKey(key);
     std::sort(names.begin(), names.end());
     return names;
 }
 
 std::wstring string_value(HKEY root, const std::wstring& path, const std::wstring& name)
 {
-    wchar_t data[1024]{};
-    DWORD size = sizeof data;
-    if (RegGetValueW(root, path.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
-        return {};
-    return data;
+    std::wstring text;
+    if (const setup::registry_key key = setup::open_key(root, path))
+        setup::read_string(key, name.c_str(), text);
+    return text;
 }
 
 std::wstring hint(unsigned sentence, unsigned button)

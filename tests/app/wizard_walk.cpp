@@ -11,6 +11,7 @@
 #include "app/strings.hpp"
 #include "pages/product.hpp"
 #include "resources/resource_ids.h"
+#include "support/unique_handle.hpp"
 #include "tests/app/wizard_support.hpp"
 
 #include <windows.h>
@@ -41,15 +42,11 @@ BOOL CALLBACK match_program(HWND window, LPARAM parameter)
         return TRUE;
     DWORD id = 0;
     GetWindowThreadProcessId(window, &id);
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
-    if (!process)
-        return TRUE;
+    const mw::unique_handle process{OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id)};
     wchar_t image[MAX_PATH];
     DWORD length = MAX_PATH;
-    const bool same =
-        QueryFullProcessImageNameW(process, 0, image, &length) && lstrcmpiW(image, search.program->c_str()) == 0;
-    CloseHandle(process);
-    if (!same)
+    if (!process || !QueryFullProcessImageNameW(process.get(), 0, image, &length) ||
+        lstrcmpiW(image, search.program->c_str()) != 0)
         return TRUE;
     search.found = window;
     return FALSE;

@@ -177,30 +177,47 @@ default_places places()
     return where;
 }
 
+namespace {
+
+// The next message box of another process than this one, once `previous` (if any) has closed.
+std::optional<message_box> next_foreign_box(const message_box* previous)
+{
+    if (previous && !wait_for_window_closed(previous->window, installation_timeout))
+        return std::nullopt;
+    std::optional<message_box> box;
+    const DWORD self = GetCurrentProcessId();
+    wait_until([&] {
+        box = find_message_box(0);
+        return box && window_process(box->window) != self;
+    }, installation_timeout);
+    return box;
+}
+
+} // namespace
+
+bool answer_removal(child_process* program)
+{
+    const auto question = next_foreign_box(nullptr);
+    if (!question)
+        return false;
+    answer(*question, IDYES);
+    // The copy in the temporary folder finishes the removal and reports.
+    const auto report = next_foreign_box(&*question);
+    if (!report)
+        return false;
+    child_process copy = child_process::attach(window_process(report->window));
+    answer(*report, report->buttons.at(0));
+    const bool copy_succeeded = copy.wait_for_exit(installation_timeout) == std::optional<DWORD>(0);
+    return copy_succeeded && (!program || program->wait_for_exit(installation_timeout) == std::optional<DWORD>(0));
+}
+
 bool uninstall(const std::wstring& install_folder)
 {
     const fs::path program = fs::path(install_folder) / L"Uninstall.exe";
     if (!fs::exists(program))
         return true;
     child_process uninstaller(L"\"" + program.wstring() + L"\"");
-    const auto question = wait_for_message_box(uninstaller.id());
-    if (!question)
-        return false;
-    answer(*question, IDYES);
-    if (uninstaller.wait_for_exit(installation_timeout) != std::optional<DWORD>(0))
-        return false;
-    // The copy in the temporary folder finishes the removal and reports.
-    std::optional<message_box> report;
-    const DWORD self = GetCurrentProcessId();
-    wait_until([&] {
-        report = find_message_box(0);
-        return report && window_process(report->window) != self;
-    }, installation_timeout);
-    if (!report)
-        return false;
-    child_process copy = child_process::attach(window_process(report->window));
-    answer(*report, report->buttons.at(0));
-    return copy.wait_for_exit(installation_timeout) == std::optional<DWORD>(0);
+    return answer_removal(&uninstaller);
 }
 
 void remove_leftovers()

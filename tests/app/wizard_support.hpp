@@ -78,6 +78,10 @@ default_places places();
 // and its copy ended with 0. Nothing to do (true) when there is no uninstall program.
 bool uninstall(const std::wstring& install_folder);
 
+// Answers the uninstall program's question with Yes and its copy's report, whoever started it;
+// true when the copy (and `program`, when given) ended with 0.
+bool answer_removal(testing_support::child_process* program);
+
 // Removes whatever an earlier, interrupted run may have left of the product: the uninstall
 // program where there is one, else the folders, shortcuts and keys themselves.
 void remove_leftovers();

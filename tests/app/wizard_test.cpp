@@ -10,6 +10,7 @@
 #include "pages/version_info.hpp"
 #include "resources/resource_ids.h"
 #include "support/uninstall_log.hpp"
+#include "support/unique_handle.hpp"
 #include "tests/app/wizard_support.hpp"
 #include "tests/scratch.hpp"
 #include "tools/payload_pack.hpp"
@@ -683,6 +684,68 @@ TEST_F(wizard_case, an_advanced_installation_goes_to_the_typed_folder_with_only_
               0);
     ASSERT_TRUE(uninstall(folder));
     EXPECT_EQ(take_snapshot(), before);
+}
+
+} // namespace
+
+namespace {
+
+// What a console program writes to its standard output, and its exit code.
+std::pair<std::string, DWORD> run_for_output(const std::wstring& command_line)
+{
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    if (!CreatePipe(&read_end, &write_end, &inherit, 0))
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "CreatePipe");
+    const mw::unique_handle reader{read_end};
+    mw::unique_handle writer{write_end};
+    SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writer.get();
+    startup.hStdError = writer.get();
+    PROCESS_INFORMATION started{};
+    std::wstring line = command_line;
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started))
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "CreateProcess");
+    const mw::unique_handle process{started.hProcess};
+    const mw::unique_handle thread{started.hThread};
+    writer.reset();
+    std::string output;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(reader.get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
+        output.append(buffer, read);
+    WaitForSingleObject(process.get(), INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.get(), &code);
+    return {output, code};
+}
+
+TEST_F(wizard_case, the_systems_own_uninstaller_lists_the_entry_and_removes_the_product_through_it)
+{
+    {
+        wizard setup;
+        ASSERT_TRUE(setup.next_to(mode_page));
+        ASSERT_TRUE(setup.next_to(install_page));
+        ASSERT_TRUE(setup.install());
+        ASSERT_TRUE(setup.next_to(end_page));
+        setup.press(IDC_EXIT);
+        ASSERT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
+    }
+    const auto [listing, listed] = run_for_output(L"uninstaller.exe --list");
+    if (listing.empty() && listed != 0)
+        GTEST_SKIP() << "this platform has no uninstaller program that lists the entries";
+    // One line an entry: the key, then the display name.
+    EXPECT_NE(listing.find("Tilewright|||Tilewright 1.22a"), std::string::npos) << listing;
+
+    child_process remover(L"uninstaller.exe --remove Tilewright");
+    EXPECT_TRUE(answer_removal(nullptr));
+    EXPECT_EQ(remover.wait_for_exit(installation_timeout), std::optional<DWORD>(0));
+    EXPECT_EQ(take_snapshot(), before);
+    EXPECT_EQ(run_for_output(L"uninstaller.exe --list").first.find("Tilewright"), std::string::npos);
 }
 
 } // namespace

@@ -9,7 +9,13 @@
 #include <shlobj.h>
 #include <zlib.h>
 
+#include <fmt/xchar.h>
+
 #include <algorithm>
+#include <cwchar>
+#include <iterator>
+#include <map>
+#include <tuple>
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
@@ -165,6 +171,115 @@ machine_snapshot take_snapshot()
                 snapshot.registry.push_back(std::move(line));
     }
     return snapshot;
+}
+
+namespace {
+
+// What the system changes by itself while programs run, whatever they do: left out of the
+// whole-machine snapshot, each with its reason. A file's path or a key's name as its snapshot
+// line begins ("C:\\...", "HKCU\\..."), compared without regard to case.
+struct noise {
+    const wchar_t* prefix;
+    const wchar_t* reason;
+};
+constexpr noise machine_noise[] = {
+    {L"HKCU\\Software\\Wine\\Temporary System Parameters",
+     L"Wine keeps the desktop's volatile settings (the mouse's, once a window has had input) here"},
+};
+
+bool is_noise(const std::wstring& path)
+{
+    for (const noise& n : machine_noise) {
+        const std::size_t length = std::wcslen(n.prefix);
+        if (path.size() >= length && CompareStringOrdinal(path.c_str(), static_cast<int>(length), n.prefix,
+                                                          static_cast<int>(length), TRUE) == CSTR_EQUAL)
+            return true;
+    }
+    return false;
+}
+
+// CRC-32s already computed in this process, by path, size and time of the last write: a file
+// that kept both is not read again.
+struct known_crc {
+    std::uint64_t size;
+    std::uint64_t written;
+    std::uint32_t crc;
+};
+std::map<std::wstring, known_crc>& known_crcs()
+{
+    static std::map<std::wstring, known_crc> known;
+    return known;
+}
+
+void walk_files(const std::wstring& folder, std::vector<std::wstring>& lines)
+{
+    WIN32_FIND_DATAW found;
+    const mw::unique_hfind search{FindFirstFileW((folder + L"\\*").c_str(), &found)};
+    if (!search)
+        return;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        const std::wstring path = folder + L"\\" + name;
+        if (is_noise(path))
+            continue;
+        const DWORD attributes = found.dwFileAttributes;
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            lines.push_back(fmt::format(L"{} <folder> attributes {:x}", path, attributes));
+            if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                walk_files(path, lines);
+            continue;
+        }
+        const std::uint64_t size = (std::uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow;
+        const std::uint64_t written =
+            (std::uint64_t{found.ftLastWriteTime.dwHighDateTime} << 32) | found.ftLastWriteTime.dwLowDateTime;
+        auto& known = known_crcs();
+        auto entry = known.find(path);
+        if (entry == known.end() || entry->second.size != size || entry->second.written != written) {
+            std::uint32_t crc = 0;
+            try {
+                crc = file_crc(path);
+            } catch (const std::exception&) {
+                crc = 0xFFFFFFFF; // a file that cannot be read: its size and attributes still count
+            }
+            entry = known.insert_or_assign(path, known_crc{size, written, crc}).first;
+        }
+        lines.push_back(fmt::format(L"{} size {} crc {:08x} attributes {:x}", path, size, entry->second.crc, attributes));
+    } while (FindNextFileW(search.get(), &found));
+}
+
+} // namespace
+
+std::vector<std::wstring> whole_machine(bool without_window_size)
+{
+    std::vector<std::wstring> lines;
+    walk_files(L"C:", lines);
+    for (const auto& [root, name, key] : {std::tuple{HKEY_LOCAL_MACHINE, L"HKLM\\", L"Software"},
+                                          std::tuple{HKEY_CURRENT_USER, L"HKCU\\", L"Software"},
+                                          std::tuple{HKEY_CLASSES_ROOT, L"HKCR\\", L""}}) {
+        for (std::wstring& line : uninstaller_testing::registry_snapshot(root, key)) {
+            line.insert(0, name);
+            if (is_noise(line) || (without_window_size && line.find(L"InstallerSize") != std::wstring::npos))
+                continue;
+            lines.push_back(std::move(line));
+        }
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+std::wstring difference(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after)
+{
+    std::vector<std::wstring> gone, added;
+    std::set_difference(before.begin(), before.end(), after.begin(), after.end(), std::back_inserter(gone));
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
+    std::wstring text;
+    for (const std::wstring& line : gone)
+        text += L"- " + line + L"\n";
+    for (const std::wstring& line : added)
+        text += L"+ " + line + L"\n";
+    return text;
 }
 
 default_places places()

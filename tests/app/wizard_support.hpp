@@ -64,6 +64,16 @@ struct machine_snapshot {
 };
 machine_snapshot take_snapshot();
 
+// The whole machine as the setup can change it: every folder and file on drive C (with its
+// size, CRC-32 and attributes) and every key and value under HKEY_LOCAL_MACHINE\Software,
+// HKEY_CURRENT_USER\Software and HKEY_CLASSES_ROOT, one sorted line each, leaving out only
+// what the system changes by itself between runs (machine_noise) and, where `without_window_size`,
+// the setup's saved window size.
+std::vector<std::wstring> whole_machine(bool without_window_size = true);
+// The lines only in `before` ("- ") and only in `after` ("+ "), one a line; empty when the two
+// are the same.
+std::wstring difference(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after);
+
 // Where the wizard installs by default.
 struct default_places {
     std::wstring install_folder;  // <Program Files>\Marrowind Works\Tilewright

@@ -137,8 +137,12 @@ protected:
     const default_places where = places();
 };
 
-TEST_F(wizard_case, a_quick_installation_installs_every_file_link_and_key_and_is_removed_without_a_trace)
+// The cases that compare the whole machine run alone: any other test would show in it.
+using machine_wide = wizard_case;
+
+TEST_F(machine_wide, a_quick_installation_installs_every_file_link_and_key_and_is_removed_without_a_trace)
 {
+    const std::vector<std::wstring> machine_before = whole_machine();
     std::optional<DWORD> exit_code;
     {
         wizard setup;
@@ -244,6 +248,7 @@ TEST_F(wizard_case, a_quick_installation_installs_every_file_link_and_key_and_is
     // The installed uninstall program takes everything away again.
     ASSERT_TRUE(uninstall(where.install_folder));
     EXPECT_EQ(take_snapshot(), before);
+    EXPECT_EQ(difference(machine_before, whole_machine()), L"") << "the whole machine as it was";
 }
 
 } // namespace
@@ -724,8 +729,9 @@ std::pair<std::string, DWORD> run_for_output(const std::wstring& command_line)
     return {output, code};
 }
 
-TEST_F(wizard_case, the_systems_own_uninstaller_lists_the_entry_and_removes_the_product_through_it)
+TEST_F(machine_wide, the_systems_own_uninstaller_lists_the_entry_and_removes_the_product_through_it)
 {
+    const std::vector<std::wstring> machine_before = whole_machine();
     {
         wizard setup;
         ASSERT_TRUE(setup.next_to(mode_page));
@@ -745,7 +751,26 @@ TEST_F(wizard_case, the_systems_own_uninstaller_lists_the_entry_and_removes_the_
     EXPECT_TRUE(answer_removal(nullptr));
     EXPECT_EQ(remover.wait_for_exit(installation_timeout), std::optional<DWORD>(0));
     EXPECT_EQ(take_snapshot(), before);
+    EXPECT_EQ(difference(machine_before, whole_machine()), L"") << "the whole machine as it was";
     EXPECT_EQ(run_for_output(L"uninstaller.exe --list").first.find("Tilewright"), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+TEST(machine_wide_snapshot, two_snapshots_without_a_change_between_them_do_not_differ)
+{
+    const auto first = whole_machine();
+    // A program that changes nothing runs between them, as the setup's own processes would.
+    ASSERT_EQ(run_program(L"cmd.exe /c exit"), std::optional<DWORD>(0));
+    const auto second = whole_machine();
+    EXPECT_GT(first.size(), 1000u);
+    EXPECT_EQ(difference(first, second), L"");
+    // A change shows, as one line gone and one line added.
+    scratch_folder scratch;
+    const auto with_folder = whole_machine();
+    EXPECT_NE(difference(second, with_folder).find(L"+ "), std::wstring::npos);
 }
 
 } // namespace

@@ -51,15 +51,21 @@ std::wstring hex(const BYTE* data, DWORD size)
 void snapshot_key(HKEY key, const std::wstring& name, std::vector<std::wstring>& lines)
 {
     lines.push_back(name);
+    // Buffers as large as the key's longest value name and data, so that no value is cut short.
+    DWORD longest_name = 0;
+    DWORD longest_data = 0;
+    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &longest_name, &longest_data,
+                     nullptr, nullptr);
+    std::vector<wchar_t> value(longest_name + 1);
+    std::vector<BYTE> data(longest_data + 1);
     for (DWORD i = 0;; ++i) {
-        wchar_t value[16384];
-        DWORD value_size = 16384;
-        BYTE data[8192];
-        DWORD data_size = sizeof data;
+        DWORD value_size = static_cast<DWORD>(value.size());
+        DWORD data_size = static_cast<DWORD>(data.size());
         DWORD type = 0;
-        if (RegEnumValueW(key, i, value, &value_size, nullptr, &type, data, &data_size) != ERROR_SUCCESS)
+        if (RegEnumValueW(key, i, value.data(), &value_size, nullptr, &type, data.data(), &data_size) != ERROR_SUCCESS)
             break;
-        lines.push_back(fmt::format(L"{} : {} = {}:{}", name, value, type, hex(data, data_size)));
+        lines.push_back(fmt::format(L"{} : {} = {}:{}", name, std::wstring_view(value.data(), value_size), type,
+                                    hex(data.data(), data_size)));
     }
     std::vector<std::wstring> subkeys;
     for (DWORD i = 0;; ++i) {

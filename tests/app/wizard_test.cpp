@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iostream>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -535,20 +536,39 @@ protected:
     const std::wstring damaged_setup = scratch / L"setup.exe";
 };
 
-TEST_F(wizard_failure, a_damaged_payload_fails_with_code_4_before_anything_is_written)
+TEST_F(wizard_failure, a_damaged_or_truncated_payload_fails_with_code_4_before_anything_is_written)
 {
-    std::string payload = setup::bzip2_compress(setup::build_archive(payload_items()));
-    payload[payload.size() / 2] ^= 0x55;
-    make_setup_with_payload(damaged_setup, payload);
+    const std::string intact = setup::bzip2_compress(setup::build_archive(payload_items()));
+    struct damage {
+        const char* what;
+        std::size_t offset; // the byte flipped, or the length kept
+        bool truncate;
+    };
+    const damage cases[] = {
+        {"a byte of the first block's header", 10, false},
+        {"a byte in the middle", intact.size() / 2, false},
+        {"a byte of the stream's end", intact.size() - 3, false},
+        {"half of the stream", intact.size() / 2, true},
+        {"all but the last byte", intact.size() - 1, true},
+    };
+    for (const damage& d : cases) {
+        SCOPED_TRACE(d.what);
+        std::string payload = intact;
+        if (d.truncate)
+            payload.resize(d.offset);
+        else
+            payload[d.offset] ^= 0x55;
+        make_setup_with_payload(damaged_setup, payload);
 
-    wizard setup{L"\"" + damaged_setup + L"\""};
-    ASSERT_TRUE(setup.next_to(mode_page));
-    ASSERT_TRUE(setup.next_to(install_page));
-    ASSERT_TRUE(setup.install());
-    expect_failure_shown(setup, L"4");
-    EXPECT_FALSE(fs::exists(where.install_folder)) << "no folder created";
-    leave(setup);
-    EXPECT_EQ(take_snapshot(), before);
+        wizard setup{L"\"" + damaged_setup + L"\""};
+        ASSERT_TRUE(setup.next_to(mode_page));
+        ASSERT_TRUE(setup.next_to(install_page));
+        ASSERT_TRUE(setup.install());
+        expect_failure_shown(setup, L"4");
+        EXPECT_FALSE(fs::exists(where.install_folder)) << "no folder created";
+        leave(setup);
+        EXPECT_EQ(take_snapshot(), before);
+    }
 }
 
 TEST_F(wizard_failure, a_wrong_crc_over_an_installation_puts_every_replaced_file_back_and_removes_every_new_one)
@@ -771,6 +791,150 @@ TEST(machine_wide_snapshot, two_snapshots_without_a_change_between_them_do_not_d
     scratch_folder scratch;
     const auto with_folder = whole_machine();
     EXPECT_NE(difference(second, with_folder).find(L"+ "), std::wstring::npos);
+}
+
+} // namespace
+
+namespace {
+
+// A payload like the real one, with Tilewright.exe replaced by `application`.
+std::string payload_with_application(const std::string& application)
+{
+    std::vector<setup::pack_item> items = payload_items();
+    for (setup::pack_item& item : items)
+        if (fs::path(item.source).filename() == L"Tilewright.exe")
+            item.bytes = application;
+    return setup::bzip2_compress(setup::build_archive(items));
+}
+
+TEST_F(wizard_failure, a_registration_that_fails_fails_the_registry_step_only_and_the_removal_stays_complete)
+{
+    const std::string stand_in = read_bytes(fs::path(program_beside_tests(L"uninstaller_fixture_app.exe")));
+    struct registration_case {
+        const char* what;
+        std::string application;
+        std::vector<environment_change> environment;
+    };
+    const registration_case cases[] = {
+        {"the application exits with 1", stand_in, {{L"MW_FIXTURE_EXIT", L"1"}}},
+        {"the application cannot start", "this is no program", {}},
+    };
+    for (const registration_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        make_setup_with_payload(damaged_setup, payload_with_application(c.application));
+        {
+            wizard setup{L"\"" + damaged_setup + L"\"", c.environment};
+            ASSERT_TRUE(setup.next_to(mode_page));
+            ASSERT_TRUE(setup.next_to(install_page));
+            ASSERT_TRUE(setup.install());
+            const std::wstring log = control_text(setup.page_window(install_page), IDC_INSTALL_LOG);
+            const std::wstring line_end = L"\r\n";
+            EXPECT_NE(log.find(load_string(IDS_WRITING_REGISTRY) + load_string(IDS_FAILED) + line_end), std::wstring::npos)
+                << log;
+            EXPECT_TRUE(log.ends_with(load_string(IDS_WRITING_INSTALLATION_DATA) + load_string(IDS_STEP_OK) + line_end));
+            EXPECT_EQ(setup.status(install_page), hint(IDS_CONTINUE, IDS_NEXT)) << "the installation succeeded";
+            ASSERT_TRUE(setup.next_to(end_page));
+            setup.press(IDC_EXIT);
+            EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
+        }
+        EXPECT_TRUE(fs::exists(where.install_folder + L"\\Uninstall.ulog"));
+        uninstall(where.install_folder);
+        EXPECT_EQ(take_snapshot(), before) << "the removal is complete";
+        remove_leftovers();
+    }
+}
+
+TEST_F(wizard_failure, an_installation_folder_that_cannot_be_made_fails_with_the_systems_code_and_another_succeeds)
+{
+    // The typed folder's parent is a file.
+    const std::wstring file = scratch / L"a file";
+    write_bytes(file, "not a folder");
+    wizard setup;
+    ASSERT_TRUE(setup.next_to(mode_page));
+    HWND mode = setup.page_window(mode_page);
+    set_checked(control(mode, IDC_ADVANCED_MODE), true);
+    ASSERT_TRUE(wait_until([&] { return is_checked(control(mode, IDC_ADVANCED_MODE)); }));
+    ASSERT_TRUE(setup.next_to(options_page));
+    HWND options = setup.page_window(options_page);
+    set_control_text(options, IDC_FOLDER_EDIT, L"");
+    type_text(control(options, IDC_FOLDER_EDIT), file + L"\\Tilewright");
+    ASSERT_TRUE(setup.next_to(install_page));
+    ASSERT_TRUE(setup.install());
+    // The code is the one the system gives for a folder below a file: a C runtime code here
+    // ("2:", ENOTDIR under this platform), a system code ("1:") elsewhere.
+    const std::wstring status = setup.status(install_page);
+    const std::wstring code = status.size() > 12 ? status.substr(status.rfind(L' ') + 1, 10) : std::wstring();
+    EXPECT_TRUE(code.starts_with(L"1:") || code.starts_with(L"2:")) << status;
+    expect_failure_shown(setup, code);
+    std::wcout << L"A folder below a file: " << status << L"\n";
+    EXPECT_EQ(read_bytes(file), "not a folder");
+    EXPECT_EQ(take_snapshot(), before);
+
+    // Back to the options, a folder that can be made, and the same wizard installs.
+    ASSERT_TRUE(setup.back_to(options_page));
+    set_control_text(options, IDC_FOLDER_EDIT, L"");
+    type_text(control(options, IDC_FOLDER_EDIT), scratch / L"Tilewright");
+    ASSERT_TRUE(setup.next_to(install_page));
+    ASSERT_TRUE(setup.install());
+    EXPECT_EQ(setup.status(install_page), hint(IDS_CONTINUE, IDS_NEXT));
+    ASSERT_TRUE(setup.next_to(end_page));
+    setup.press(IDC_EXIT);
+    EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
+    EXPECT_TRUE(uninstall(scratch / L"Tilewright"));
+    EXPECT_EQ(take_snapshot(), before);
+}
+
+TEST_F(wizard_failure, a_second_setup_started_during_an_installation_is_refused_and_the_first_is_unaffected)
+{
+    wizard first;
+    ASSERT_TRUE(first.next_to(mode_page));
+    ASSERT_TRUE(first.next_to(install_page));
+    HWND log_box = control(first.page_window(install_page), IDC_INSTALL_LOG);
+    const std::wstring summary = window_text(log_box);
+    first.press(IDC_NEXT);
+    ASSERT_TRUE(wait_until([&] { return window_text(log_box) != summary; }, installation_timeout));
+    child_process second{setup_command()};
+    const auto busy = wait_for_message_box(second.id(), installation_timeout);
+    ASSERT_TRUE(busy) << "the second setup says that a setup runs";
+    answer(*busy, busy->buttons.at(0));
+    EXPECT_EQ(second.wait_for_exit(), std::optional<DWORD>(0));
+    ASSERT_TRUE(wait_until([&] { return first.button_enabled(IDC_EXIT); }, installation_timeout));
+    EXPECT_EQ(first.status(install_page), hint(IDS_CONTINUE, IDS_NEXT));
+    const std::wstring log = window_text(log_box);
+    EXPECT_EQ(std::count(log.begin(), log.end(), L'\u2500'), 3 + 29 + 45) << "one run";
+    ASSERT_TRUE(first.next_to(end_page));
+    first.press(IDC_EXIT);
+    EXPECT_EQ(first.process.wait_for_exit(), std::optional<DWORD>(0));
+    EXPECT_TRUE(uninstall(where.install_folder));
+    EXPECT_EQ(take_snapshot(), before);
+}
+
+TEST_F(wizard_failure, the_installed_application_running_at_start_is_asked_about_and_cancel_changes_nothing)
+{
+    {
+        wizard setup;
+        ASSERT_TRUE(setup.next_to(mode_page));
+        ASSERT_TRUE(setup.next_to(install_page));
+        ASSERT_TRUE(setup.install());
+        ASSERT_TRUE(setup.next_to(end_page));
+        setup.press(IDC_EXIT);
+        ASSERT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
+    }
+    const machine_snapshot installed = take_snapshot();
+    child_process application{L"\"" + where.install_folder + L"\\Tilewright.exe\""};
+    ASSERT_TRUE(wait_for_window({.process_id = application.id()}, installation_timeout)) << "Tilewright runs";
+    {
+        child_process setup{setup_command()};
+        const auto box = wait_for_message_box(setup.id(), installation_timeout);
+        ASSERT_TRUE(box);
+        EXPECT_NE(box->text.find(L"Tilewright"), std::wstring::npos) << box->text;
+        EXPECT_EQ(box->buttons, (std::vector<int>{IDRETRY, IDCANCEL}));
+        answer(*box, IDCANCEL);
+        EXPECT_EQ(setup.wait_for_exit(), std::optional<DWORD>(0));
+    }
+    application.terminate();
+    EXPECT_EQ(take_snapshot(), installed) << "nothing changed";
+    EXPECT_TRUE(uninstall(where.install_folder));
 }
 
 } // namespace

@@ -26,24 +26,32 @@ std::wstring handle_text(HANDLE handle) { return std::to_wstring(reinterpret_cas
 
 std::optional<finish_arguments> parse_finish_arguments(const std::vector<std::wstring>& arguments)
 {
-    if (arguments.size() != 4 || arguments[0] != finish_switch || arguments[1].empty())
+    if (arguments.size() != 5 || arguments[0] != finish_switch || arguments[1].empty())
         return std::nullopt;
-    finish_arguments result{arguments[1], parse_handle(arguments[2]), parse_handle(arguments[3])};
-    if (!result.parent || !result.ready)
+    finish_arguments result{arguments[1], parse_handle(arguments[2]), parse_handle(arguments[3]),
+                            parse_handle(arguments[4])};
+    if (!result.parent || !result.ready || !result.outcome)
         return std::nullopt;
     return result;
 }
 
-bool hand_over(const std::wstring& program)
+void send_outcome(HANDLE pipe, DWORD code) noexcept
+{
+    const mw::unique_handle owned(pipe);
+    DWORD written = 0;
+    WriteFile(owned.get(), &code, sizeof code, &written, nullptr);
+}
+
+std::optional<DWORD> hand_over(const std::wstring& program)
 {
     std::wstring copy;
     try {
         copy = mw::unique_temp_path(copy_pattern);
     } catch (const std::exception&) {
-        return false;
+        return std::nullopt;
     }
     if (!CopyFileW(program.c_str(), copy.c_str(), TRUE))
-        return false;
+        return std::nullopt;
     // The installed program is read-only, and so is its copy: a read-only file is not deleted.
     SetFileAttributesW(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
 
@@ -54,41 +62,58 @@ bool hand_over(const std::wstring& program)
                                       &inherited, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (opened == INVALID_HANDLE_VALUE) {
         DeleteFileW(copy.c_str());
-        return false;
+        return std::nullopt;
     }
     const mw::unique_handle image(opened);
 
     HANDLE own_process = nullptr;
     if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &own_process, SYNCHRONIZE,
                          TRUE, 0))
-        return false;
+        return std::nullopt;
     const mw::unique_handle parent(own_process);
     const mw::unique_handle ready(CreateEventW(&inherited, TRUE, FALSE, nullptr));
     if (!ready)
-        return false;
+        return std::nullopt;
+    HANDLE reading = nullptr, writing = nullptr;
+    if (!CreatePipe(&reading, &writing, &inherited, 0))
+        return std::nullopt;
+    const mw::unique_handle outcome(reading);
+    mw::unique_handle outcome_writer(writing);
+    if (!SetHandleInformation(outcome.get(), HANDLE_FLAG_INHERIT, 0))
+        return std::nullopt;
 
-    std::wstring command = fmt::format(L"\"{}\" {} \"{}\" {} {}", copy, finish_switch, program,
-                                       handle_text(parent.get()), handle_text(ready.get()));
+    std::wstring command = fmt::format(L"\"{}\" {} \"{}\" {} {} {}", copy, finish_switch, program,
+                                       handle_text(parent.get()), handle_text(ready.get()),
+                                       handle_text(outcome_writer.get()));
     const std::wstring folder = std::filesystem::path(copy).parent_path().wstring();
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
     if (!CreateProcessW(copy.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &startup,
                         &started))
-        return false;
+        return std::nullopt;
     const mw::unique_handle process(started.hProcess);
     const mw::unique_handle thread(started.hThread);
 
     const HANDLE waits[] = {ready.get(), process.get()};
     const DWORD result = WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(handover_timeout.count()));
-    if (result == WAIT_OBJECT_0)
-        return true;
-    if (result != WAIT_OBJECT_0 + 1) {
-        // It did not take over in time: it must not start removing while this process does.
-        TerminateProcess(process.get(), 1);
-        WaitForSingleObject(process.get(), INFINITE);
+    if (result != WAIT_OBJECT_0) {
+        if (result != WAIT_OBJECT_0 + 1) {
+            // It did not take over in time: it must not start removing while this process does.
+            TerminateProcess(process.get(), 1);
+            WaitForSingleObject(process.get(), INFINITE);
+        }
+        return std::nullopt;
     }
-    return false;
+    // From here on only the copy holds the writing end: the pipe breaks when the copy ends.
+    outcome_writer.reset();
+    DWORD code = 0;
+    DWORD read = 0;
+    if (ReadFile(outcome.get(), &code, sizeof code, &read, nullptr) && read == sizeof code)
+        return code;
+    if (WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(process.get(), &code))
+        return code;
+    return outcome_unknown;
 }
 
 } // namespace uninstaller

@@ -1,5 +1,7 @@
 #include "product/uninstaller/removal.hpp"
 
+#include "engine/com.hpp"
+#include "engine/known_folders.hpp"
 #include "engine/payload_format.hpp"
 #include "engine/registry.hpp"
 #include "engine/shortcuts.hpp"
@@ -7,7 +9,12 @@
 #include "pages/product.hpp"
 #include "support/unique_handle.hpp"
 
+#include <shlobj.h>
+#include <shobjidl.h>
+
 #include <algorithm>
+#include <array>
+#include <cstring>
 
 namespace uninstaller {
 namespace {
@@ -74,7 +81,235 @@ std::wstring item_text(const mw::log_record& record, const removal_settings& set
     return record.path;
 }
 
+bool equal_text(std::wstring_view a, std::wstring_view b) noexcept
+{
+    return a.size() == b.size() &&
+           CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+               CSTR_EQUAL;
+}
+
+// The folder a canonical path lies in; empty for a root.
+std::wstring parent_of(const std::wstring& path)
+{
+    const auto last = path.find_last_of(L'\\');
+    if (last == std::wstring::npos || last + 1 == path.size())
+        return {};
+    // "C:\x" lies in "C:\": a root keeps its separator.
+    return path.substr(0, last == 2 && path[1] == L':' ? last + 1 : last);
+}
+
+std::wstring_view name_of(const std::wstring& path)
+{
+    const auto last = path.find_last_of(L'\\');
+    return std::wstring_view(path).substr(last == std::wstring::npos ? 0 : last + 1);
+}
+
+bool is_root(const std::wstring& path) noexcept
+{
+    if (path.size() == 3 && path[1] == L':')
+        return true;
+    // "\\\\server\\share": a share's root.
+    return path.starts_with(L"\\\\") && std::count(path.begin() + 2, path.end(), L'\\') <= 1;
+}
+
+bool holds_product_name(std::wstring_view name)
+{
+    const std::wstring_view product = setup::product_name;
+    for (std::size_t at = 0; at + product.size() <= name.size(); ++at)
+        if (equal_text(name.substr(at, product.size()), product))
+            return true;
+    return false;
+}
+
+// Whether a folder strictly between `place` and `path` is a reparse point (a junction or a link
+// that could lead out of the place).
+bool passes_reparse_point(const std::wstring& path, const std::wstring& place)
+{
+    for (std::wstring folder = parent_of(path); folder.size() > place.size(); folder = parent_of(folder)) {
+        const DWORD attributes = GetFileAttributesW(folder.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return true;
+    }
+    return false;
+}
+
+// The place `path` lies in (at or below it), from `places`; empty when none.
+std::wstring containing(const std::wstring& path, const std::vector<std::wstring>& places)
+{
+    for (const std::wstring& place : places)
+        if (!place.empty() && path_within(path, place))
+            return place;
+    return {};
+}
+
+// The sample folder `path` lies in (at or below it): a folder directly on a desktop whose name
+// holds the product name; empty when none.
+std::wstring sample_folder_of(const std::wstring& path, const product_places& places)
+{
+    const std::wstring desktop = containing(path, places.sample_parents);
+    if (desktop.empty() || path.size() <= desktop.size())
+        return {};
+    const auto end = path.find(L'\\', desktop.size() + 1);
+    std::wstring folder = path.substr(0, end);
+    return holds_product_name(name_of(folder)) ? folder : std::wstring{};
+}
+
+// The installation, data or sample folder `path` lies in (at or below it); empty when none.
+std::wstring product_folder_of(const std::wstring& path, const product_places& places)
+{
+    if (!places.install_folder.empty() && path_within(path, places.install_folder))
+        return places.install_folder;
+    if (std::wstring data = containing(path, places.data_folders); !data.empty())
+        return data;
+    return sample_folder_of(path, places);
+}
+
+// Whether a folder above the installation or a data folder may go when empty: no root, and
+// below every base folder it is in or above.
+bool removable_parent(const std::wstring& folder, const product_places& places)
+{
+    if (is_root(folder))
+        return false;
+    const bool above_place =
+        (!places.install_folder.empty() && path_within(places.install_folder, folder)) ||
+        std::any_of(places.data_folders.begin(), places.data_folders.end(),
+                    [&](const std::wstring& data) { return !data.empty() && path_within(data, folder); });
+    return above_place && std::none_of(places.bases.begin(), places.bases.end(), [&](const std::wstring& base) {
+               return !base.empty() && path_within(base, folder);
+           });
+}
+
 } // namespace
+
+std::optional<std::wstring> canonical_path(const std::wstring& path)
+{
+    std::wstring text = path;
+    std::replace(text.begin(), text.end(), L'/', L'\\');
+    if (text.starts_with(L"\\\\?\\UNC\\") || text.starts_with(L"\\??\\UNC\\"))
+        text = L"\\\\" + text.substr(8);
+    else if (text.starts_with(L"\\\\?\\") || text.starts_with(L"\\??\\"))
+        text.erase(0, 4);
+    const bool on_drive = text.size() >= 3 && std::iswalpha(text[0]) && text[1] == L':' && text[2] == L'\\';
+    const bool on_share = text.size() >= 5 && text.starts_with(L"\\\\") && text[2] != L'\\' && text[2] != L'?' &&
+                          text[2] != L'.' && text.find(L'\\', 3) != std::wstring::npos;
+    if (!on_drive && !on_share)
+        return std::nullopt;
+    // A stream name, a wildcard or a control character names no file of an installation.
+    if (text.find_first_of(L":*?\"<>|", on_drive ? 2 : 0) != std::wstring::npos ||
+        std::any_of(text.begin(), text.end(), [](wchar_t c) { return c < L' '; }))
+        return std::nullopt;
+    const DWORD needed = GetFullPathNameW(text.c_str(), 0, nullptr, nullptr);
+    if (needed == 0)
+        return std::nullopt;
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(text.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed)
+        return std::nullopt;
+    full.resize(length);
+    while (full.size() > 3 && full.back() == L'\\' && !is_root(full))
+        full.pop_back();
+    if (full.size() >= 2 && full[1] == L':')
+        full[0] = static_cast<wchar_t>(std::towupper(full[0]));
+    return full;
+}
+
+bool path_within(const std::wstring& path, const std::wstring& folder) noexcept
+{
+    if (folder.empty() || path.size() < folder.size() ||
+        !equal_text(std::wstring_view(path).substr(0, folder.size()), folder))
+        return false;
+    return path.size() == folder.size() || folder.back() == L'\\' || path[folder.size()] == L'\\';
+}
+
+bool is_shell_link(const std::wstring& path)
+{
+    // A shell link file starts with its header size (76) and the shell link class.
+    static constexpr std::array<unsigned char, 20> header{0x4C, 0, 0, 0, 0x01, 0x14, 0x02, 0, 0, 0,
+                                                          0,    0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+    {
+        const mw::unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!file)
+            return false;
+        std::array<unsigned char, header.size()> start{};
+        DWORD read = 0;
+        if (!ReadFile(file.get(), start.data(), static_cast<DWORD>(start.size()), &read, nullptr) ||
+            read != start.size() || start != header)
+            return false;
+    }
+    try {
+        const setup::com_initialization com;
+        setup::com_ptr<IShellLinkW> link;
+        if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                    reinterpret_cast<void**>(link.put()))))
+            return false;
+        setup::com_ptr<IPersistFile> file;
+        if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.put()))))
+            return false;
+        return SUCCEEDED(file->Load(path.c_str(), STGM_READ));
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::optional<std::wstring> place_of(const mw::log_record& record, const product_places& places)
+{
+    if (record.kind == mw::uninstall_key || record.kind == mw::class_registration)
+        return std::nullopt;
+    const std::optional<std::wstring> path = canonical_path(record.path);
+    if (!path)
+        return std::nullopt;
+    std::wstring place;
+    switch (record.kind) {
+    case mw::folder:
+        place = product_folder_of(*path, places);
+        if (place.empty())
+            return removable_parent(*path, places) ? path : std::nullopt;
+        break;
+    case mw::file:
+        place = product_folder_of(*path, places);
+        if (place.size() >= path->size())
+            return std::nullopt; // the folder itself is no file
+        break;
+    case mw::menu_link:
+    case mw::desktop_link: {
+        const std::wstring_view name = name_of(*path);
+        const std::wstring_view product = setup::product_name;
+        const std::wstring folder = parent_of(*path);
+        if (name.size() <= 4 || !equal_text(name.substr(name.size() - 4), L".lnk") || name.size() < product.size() ||
+            !equal_text(name.substr(0, product.size()), product) ||
+            std::none_of(places.link_folders.begin(), places.link_folders.end(),
+                         [&](const std::wstring& links) { return !links.empty() && equal_text(links, folder); }))
+            return std::nullopt;
+        return path;
+    }
+    default:
+        return std::nullopt;
+    }
+    if (place.empty() || passes_reparse_point(*path, place))
+        return std::nullopt;
+    return path;
+}
+
+product_places installed_places(const std::wstring& install_folder)
+{
+    auto canonical = [](const std::wstring& folder) { return folder.empty() ? folder : canonical_path(folder).value_or(L""); };
+    auto system = [&](int csidl) { return canonical(setup::csidl_folder(csidl)); };
+    product_places places;
+    places.install_folder = canonical(install_folder);
+    std::wstring data = system(CSIDL_COMMON_APPDATA);
+    if (data.empty())
+        data = system(CSIDL_APPDATA);
+    if (!data.empty())
+        for (const wchar_t* folder : {L"\\Marrowind Works\\Modules\\Tilewright", L"\\Marrowind Works\\Textures\\Tilewright"})
+            places.data_folders.push_back(data + folder);
+    const std::wstring common_desktop = system(CSIDL_COMMON_DESKTOPDIRECTORY), desktop = system(CSIDL_DESKTOPDIRECTORY);
+    places.sample_parents = {common_desktop, desktop};
+    places.link_folders = {system(CSIDL_COMMON_PROGRAMS), system(CSIDL_PROGRAMS), common_desktop, desktop};
+    places.bases = {data, system(CSIDL_APPDATA), system(CSIDL_PROGRAM_FILES), system(CSIDL_WINDOWS)};
+    places.bases.insert(places.bases.end(), places.link_folders.begin(), places.link_folders.end());
+    return places;
+}
 
 bool changed_since_installation(const file_times& times, const std::optional<FILETIME>& installed_at) noexcept
 {
@@ -140,54 +375,77 @@ removal_report remove_installation(const std::vector<mw::log_record>& records, c
         report.unregistration_failed = !unregistered;
     };
 
+    const std::optional<std::wstring> running =
+        settings.running_program.empty() ? std::nullopt : canonical_path(settings.running_program);
+    std::optional<std::wstring> running_record; // the running program's record, as the log names it
     std::vector<std::wstring> not_empty; // deepest first, as the walk met them
     for (auto record = records.rbegin(); record != records.rend(); ++record) {
         try {
-            switch (record->kind) {
-            case mw::class_registration:
+            if (record->kind == mw::class_registration) {
                 unregister_once();
-                break;
-            case mw::uninstall_key:
+                continue;
+            }
+            if (record->kind == mw::uninstall_key) {
                 if (!delete_uninstall_key(settings.uninstall_key_name))
                     report.not_removed.push_back(item_text(*record, settings));
-                break;
-            case mw::folder:
-                if (record->path.empty())
-                    break;
-                switch (remove_folder(record->path)) {
+                continue;
+            }
+            if (is_application(*record))
+                unregister_once();
+            if (record->path.empty())
+                continue;
+            const std::optional<std::wstring> path = place_of(*record, settings.places);
+            if (!path) {
+                report.not_removed.push_back(record->path);
+                continue;
+            }
+            if (record->kind == mw::folder) {
+                switch (remove_folder(*path)) {
                 case folder_result::removed:
                     break;
                 case folder_result::not_empty:
-                    not_empty.push_back(record->path);
+                    not_empty.push_back(*path);
                     break;
                 case folder_result::failed:
                     report.not_removed.push_back(record->path);
                     break;
                 }
-                break;
-            default: // files and shortcuts, kinds 1 to 4
-                if (is_application(*record))
-                    unregister_once();
-                if (record->path.empty())
-                    break;
-                if (record->kind == mw::file && user_editable(record->tag)) {
-                    WIN32_FILE_ATTRIBUTE_DATA data{};
-                    if (GetFileAttributesExW(record->path.c_str(), GetFileExInfoStandard, &data) &&
-                        !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                        changed_since_installation({data.ftCreationTime, data.ftLastWriteTime}, settings.installed_at)) {
-                        report.kept.push_back(record->path);
-                        break;
-                    }
-                }
-                if (!delete_file(record->path))
-                    report.not_removed.push_back(record->path);
-                break;
+                continue;
             }
+            if (running && equal_text(*path, *running)) {
+                running_record = record->path;
+                continue;
+            }
+            if (record->kind == mw::file && user_editable(record->tag)) {
+                WIN32_FILE_ATTRIBUTE_DATA data{};
+                if (GetFileAttributesExW(path->c_str(), GetFileExInfoStandard, &data) &&
+                    !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                    changed_since_installation({data.ftCreationTime, data.ftLastWriteTime}, settings.installed_at)) {
+                    report.kept.push_back(record->path);
+                    continue;
+                }
+            }
+            // Only a shell link goes for a shortcut record; one already gone counts as removed.
+            if (record->kind != mw::file && GetFileAttributesW(path->c_str()) != INVALID_FILE_ATTRIBUTES &&
+                !is_shell_link(*path)) {
+                report.not_removed.push_back(record->path);
+                continue;
+            }
+            if (!delete_file(*path))
+                report.not_removed.push_back(record->path);
         } catch (const std::exception&) {
             report.not_removed.push_back(item_text(*record, settings));
         }
     }
 
+    if (settings.before_last_step) {
+        try {
+            settings.before_last_step(report);
+        } catch (const std::exception&) {
+        }
+    }
+    if (running_record && !delete_file(*running))
+        report.not_removed.push_back(*running_record);
     if (!settings.log_file.empty() && !delete_file(settings.log_file))
         report.not_removed.push_back(settings.log_file);
     for (const std::wstring& folder : not_empty)

@@ -45,6 +45,49 @@ struct removal_report {
     bool complete() const noexcept { return !unregistration_failed && not_removed.empty(); }
 };
 
+// Where this product installs: the only places whose records the uninstaller undoes. Every
+// path is in canonical form (see canonical_path); empty entries stand for nothing.
+struct product_places {
+    // The installation folder: the folder the uninstall program was installed in.
+    std::wstring install_folder;
+    // The product's data folders below the all-users application data folder.
+    std::vector<std::wstring> data_folders;
+    // The desktops: the sample folder is a folder directly on one whose name holds the product name.
+    std::vector<std::wstring> sample_parents;
+    // The programs folders and the desktops: the product's shortcut lies directly in one.
+    std::vector<std::wstring> link_folders;
+    // System folders the places lie in: never removed, nor any folder above one.
+    std::vector<std::wstring> bases;
+};
+
+// The places of an installation in `install_folder`, from the system's folders: the all-users
+// application data folder (the user's when there is none, as for the setup), the common and the
+// user's desktop and programs folder, Program Files and the Windows folder.
+product_places installed_places(const std::wstring& install_folder);
+
+// A path's canonical form: "\\?\" and "\\?\UNC\" prefixes taken off, forward slashes made
+// backslashes, "." and ".." resolved, no trailing separator but after a drive root. Nothing when
+// the path is not a full path on a drive or a share (relative, a device, a stream name).
+std::optional<std::wstring> canonical_path(const std::wstring& path);
+
+// Whether `path` lies at or below `folder`: both canonical, compared by whole components
+// without regard to case.
+bool path_within(const std::wstring& path, const std::wstring& folder) noexcept;
+
+// Whether the file is a shell link: its header names the shell link class and it loads as one.
+bool is_shell_link(const std::wstring& path);
+
+// The canonical path a file, shortcut or folder record names when it lies where the product
+// installs; nothing otherwise (a registry record, a path outside the places, or a way into them
+// through a junction or another reparse point below a place):
+// - files (kind 1): inside the installation folder, a data folder or the sample folder;
+// - shortcuts (kinds 2 and 4): a ".lnk" file whose name starts with the product name, directly
+//   in a programs folder or on a desktop;
+// - folders (kind 0): one of those folders or inside one, or a folder above the installation
+//   folder or a data folder that is no drive root and lies below every base it is in.
+// Touches the file system only to look for reparse points.
+std::optional<std::wstring> place_of(const mw::log_record& record, const product_places& places);
+
 struct removal_settings {
     // The uninstall log the records come from: removed after them. Empty: nothing to remove.
     std::wstring log_file;
@@ -55,9 +98,18 @@ struct removal_settings {
     std::optional<FILETIME> installed_at;
     // Unregisters the application at the given path; true on success.
     std::function<bool(const std::wstring& application)> unregister = unregister_application;
+    // Where the product installs: records naming anything else are not undone but reported.
+    product_places places;
+    // The running uninstall program, when its file is recorded: removed in the last step.
+    std::wstring running_program;
+    // Called with the report so far before the last step (the running program, the log and
+    // the folders that were not empty); may be empty.
+    std::function<void(const removal_report& so_far)> before_last_step;
 };
 
-// Undoes `records` (in the order of the log) from the last to the first:
+// Undoes `records` (in the order of the log) from the last to the first, each file, shortcut
+// and folder record only when place_of finds it where the product installs (and a shortcut only
+// when the file is a shell link); anything else stays and is reported as not removed:
 // - class registration (kind 6): the application unregisters its file types; this happens
 //   before the application's file (the file record tagged main_executable) is deleted, whichever
 //   of the two records comes last, and at most once;
@@ -65,8 +117,9 @@ struct removal_settings {
 // - files and shortcuts (kinds 1 to 4): deleted, the read-only attribute cleared first; a file
 //   already gone counts as removed; a user-editable file changed since the installation is kept;
 // - folders (kind 0): removed when empty.
-// Then the log file is removed and the folders that were not empty are tried once more (the log
-// or the uninstaller may have been in them). A folder that still holds something stays without
+// Then, after `before_last_step`, the running program and the log file are removed and the
+// folders that were not empty are tried once more (the log or the uninstaller may have been in
+// them). Every file and folder is removed by its canonical path. A folder that still holds something stays without
 // being reported: only folders the setup created and that are empty are removed. Never stops
 // early and never throws: what fails is reported.
 removal_report remove_installation(const std::vector<mw::log_record>& records, const removal_settings& settings);

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <system_error>
 
@@ -21,6 +22,8 @@ namespace uninstaller {
 namespace {
 
 namespace fs = std::filesystem;
+
+static_assert(outcome_unknown == failed);
 
 // How long the copy waits for the installed program to end.
 constexpr DWORD parent_exit_timeout_ms = 60000;
@@ -85,10 +88,18 @@ std::optional<FILETIME> last_write(const std::wstring& path)
     return data.ftLastWriteTime;
 }
 
-// Removes what the log records and reports it.
-int remove_and_report(const session& s, setup::setup_mutex& lock, const mw::uninstall_log& log, const std::wstring& log_file)
+int outcome(const removal_report& report) { return report.complete() ? removed : incomplete; }
+
+// Removes what the log of the installed `program` records, where the product installs, and
+// reports it. `before_last_step` runs before the program itself and its log are removed.
+int remove_and_report(const session& s, setup::setup_mutex& lock, const mw::uninstall_log& log,
+                      const std::wstring& program, std::function<void(const removal_report&)> before_last_step = {})
 {
+    const std::wstring log_file = log_beside(program);
     removal_settings settings;
+    settings.places = installed_places(fs::path(program).parent_path().wstring());
+    settings.running_program = program;
+    settings.before_last_step = std::move(before_last_step);
     settings.log_file = log_file;
     settings.uninstall_key_name = setup::product_key_name();
     settings.installed_at = last_write(log_file);
@@ -102,7 +113,7 @@ int remove_and_report(const session& s, setup::setup_mutex& lock, const mw::unin
     const removal_report report = remove_installation(log.previous, settings);
     const bool clean = report.complete() && report.kept.empty();
     s.ask(report_text(s.strings, s.product, report), MB_OK | (clean ? MB_ICONINFORMATION : MB_ICONWARNING));
-    return report.complete() ? removed : incomplete;
+    return outcome(report);
 }
 
 // The installed program, started by the user.
@@ -120,31 +131,40 @@ int start(const session& s)
     if (s.ask(s.strings.format(IDS_CONFIRM, title), MB_YESNO | MB_ICONQUESTION) != IDYES)
         return nothing_done;
     leave_installation_folders();
-    if (hand_over(program))
-        return removed;
+    // The copy takes the setup mutex over.
+    lock.release();
+    if (const std::optional<DWORD> code = hand_over(program))
+        return static_cast<int>(*code);
     // No copy: remove from here; this program, and so its folder, stays.
-    return remove_and_report(s, lock, log, log_file);
+    if (!wait_until_alone(s, lock))
+        return nothing_done;
+    return remove_and_report(s, lock, log, program);
 }
 
 // The copy in the temporary folder that finishes the removal.
 int finish(const session& s, const finish_arguments& arguments)
 {
     const mw::unique_handle parent(arguments.parent);
+    // Closed, when no outcome was sent, as this program ends: the installed program then
+    // returns this program's exit code.
+    mw::unique_handle outcome_pipe(arguments.outcome);
     {
         const mw::unique_handle ready(arguments.ready);
         SetEvent(ready.get());
     }
-    WaitForSingleObject(parent.get(), parent_exit_timeout_ms);
     leave_installation_folders();
-    // The installed program has ended and released the setup mutex.
+    // The installed program released the setup mutex before it handed over.
     setup::setup_mutex lock(s.application_id);
     if (!wait_until_alone(s, lock))
         return nothing_done;
-    const std::wstring log_file = log_beside(arguments.original);
     mw::uninstall_log log;
-    if (!read_log(s, log_file, log))
+    if (!read_log(s, log_beside(arguments.original), log))
         return nothing_done;
-    return remove_and_report(s, lock, log, log_file);
+    return remove_and_report(s, lock, log, arguments.original, [&](const removal_report& so_far) {
+        // The installed program returns the outcome and ends: then its file can go.
+        send_outcome(outcome_pipe.release(), static_cast<DWORD>(outcome(so_far)));
+        WaitForSingleObject(parent.get(), parent_exit_timeout_ms);
+    });
 }
 
 std::wstring error_description(const std::exception& e)

@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <utility>
 
 namespace {
 
@@ -31,7 +32,7 @@ constexpr DWORD exit_minus_nothing = 1; // uninstaller::nothing_done
 
 class uninstall_program : public ::testing::Test {
 protected:
-    product_layout layout;
+    product_layout layout{placement::machine};
     install_options options{.key_name = product,
                             .language = uninstaller::german,
                             .fixture_class = L"MwUninstallTest" + std::to_wstring(GetCurrentProcessId())};
@@ -97,15 +98,15 @@ protected:
         return *box;
     }
 
-    // Confirms the removal in the installed program, which hands over to its copy and ends;
-    // returns the copy's closing report.
-    message_box confirm_and_wait_for_report(child_process& program)
+    // Confirms the removal in the installed program, which hands over to its copy and ends with
+    // the outcome of the removal, `exit_code`; returns the copy's closing report.
+    message_box confirm_and_wait_for_report(child_process& program, DWORD exit_code = 0)
     {
         const message_box confirm = next_box(program.id());
         EXPECT_EQ(confirm.text, german().format(IDS_CONFIRM, L"Tilewright 1.22a"));
         EXPECT_EQ(confirm.buttons, (std::vector<int>{IDYES, IDNO}));
         answer(confirm, IDYES);
-        EXPECT_EQ(program.wait_for_exit(), std::optional<DWORD>(0));
+        EXPECT_EQ(program.wait_for_exit(), std::optional<DWORD>(exit_code));
         HWND report = wait_for_window({.class_name = L"#32770", .title = caption()});
         if (!report)
             throw std::runtime_error("no report");
@@ -146,6 +147,58 @@ TEST_F(uninstall_program, removes_every_file_folder_link_and_key_and_leaves_no_c
     EXPECT_FALSE(setup::open_key(HKEY_LOCAL_MACHINE, std::wstring(setup::uninstall_key_path) + L"\\" + product));
     EXPECT_TRUE(wait_until([&] { return uninstaller_copies() == copies_before; })) << "the copy deleted itself";
     EXPECT_EQ(read_bytes(runs), "/Unregister /Background\n") << "the application unregistered once";
+}
+
+TEST_F(uninstall_program, leaves_what_a_planted_log_names_elsewhere_and_both_programs_say_so)
+{
+    // Records added to the log in the installation folder, which its users could write: files
+    // outside the product in several spellings, and a shortcut record naming a file that is no
+    // shortcut beside the product's own shortcut.
+    const std::wstring victim = side / L"windows\\win.ini";
+    const std::wstring dotted = layout.root / L"Victim\\dotdot.ini";
+    const std::wstring prefixed = side / L"prefixed.ini";
+    const std::wstring slashed = side / L"slashed.ini";
+    const std::wstring fake_link = fs::path(layout.programs) / L"Tilewright notes.lnk";
+    struct remove_fake_link {
+        std::wstring path;
+        ~remove_fake_link() { DeleteFileW(path.c_str()); }
+    } fake_link_owner{fake_link};
+    for (const std::wstring& path : {victim, dotted, prefixed, slashed, fake_link})
+        write_bytes(path, "not the product's");
+    std::wstring slashed_record = slashed;
+    std::replace(slashed_record.begin(), slashed_record.end(), L'\\', L'/');
+    const std::vector<mw::log_record> planted{
+        {mw::file, victim, {}, true, 0},
+        {mw::file, layout.install + L"\\..\\..\\..\\Victim\\dotdot.ini", {}, true, 0},
+        {mw::file, L"\\\\?\\" + prefixed, {}, true, 0},
+        {mw::file, slashed_record, {}, true, 0},
+        {mw::menu_link, fake_link, {}, true, -1},
+    };
+    {
+        mw::uninstall_log log{{L"Tilewright 1.22a", product}};
+        ASSERT_TRUE(log.read(layout.log_file));
+        // Written as they stand: a merge would keep one shortcut record of a kind.
+        log.current = std::exchange(log.previous, {});
+        log.current.insert(log.current.begin() + 1, planted.begin(), planted.end());
+        SetFileAttributesW(layout.log_file.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ASSERT_TRUE(log.write(layout.log_file, layout.install, layout.programs));
+    }
+
+    child_process program = start();
+    const message_box report = confirm_and_wait_for_report(program, uninstaller::incomplete);
+    std::wstring listed;
+    for (auto record = planted.rbegin(); record != planted.rend(); ++record)
+        listed += L"\n" + record->path;
+    EXPECT_EQ(report.text, german().format(IDS_NOT_ALL_REMOVED, product) + listed);
+    EXPECT_EQ(close_report(report), static_cast<DWORD>(uninstaller::incomplete));
+
+    for (const std::wstring& path : {victim, dotted, prefixed, slashed, fake_link})
+        EXPECT_EQ(read_bytes(path), "not the product's") << fs::path(path);
+    std::vector<std::wstring> expected = files_before;
+    expected.insert(expected.end(), {layout.root / L"Victim\\", dotted + L" (17 bytes)"});
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(layout.files(), expected) << "the product's own files are gone";
+    EXPECT_EQ(product_registry(options), registry_before);
 }
 
 // With the real application, whose unregistration removes what it registered: its path under

@@ -1,5 +1,6 @@
 #include "tests/product/uninstaller_support.hpp"
 
+#include "engine/known_folders.hpp"
 #include "engine/payload.hpp"
 #include "engine/shortcuts.hpp"
 #include "engine/uninstall_entry.hpp"
@@ -115,21 +116,43 @@ std::vector<std::wstring> registry_snapshot(HKEY root, const std::wstring& path)
     return lines;
 }
 
-product_layout::product_layout()
-    : data_name(fs::path(mw::unique_temp_path(L"MwUninstallTest-%%%%%%%%")).filename().wstring()),
+product_layout::product_layout(placement where)
+    : where(where),
+      data_name(where == placement::machine
+                    ? std::wstring(L"Marrowind Works")
+                    : fs::path(mw::unique_temp_path(L"MwUninstallTest-%%%%%%%%")).filename().wstring()),
       data(common_data_folder() + L"\\" + data_name),
       install(root / L"Program Files\\Marrowind Works\\Tilewright"),
-      samples(root / L"Documents\\Tilewright Examples"),
-      programs(root / L"Start Menu\\Programs"),
-      desktop(root / L"Desktop"),
+      programs(where == placement::machine ? setup::csidl_folder(CSIDL_COMMON_PROGRAMS) : root / L"Start Menu\\Programs"),
+      desktop(where == placement::machine ? setup::csidl_folder(CSIDL_COMMON_DESKTOPDIRECTORY) : root / L"Desktop"),
+      samples(desktop + L"\\Tilewright Examples"),
       temp(root / L"Setup Temp"),
       application(install + L"\\Tilewright.exe"),
       uninstaller(install + L"\\Uninstall.exe"),
       log_file(install + L"\\Uninstall.ulog")
 {
+    remove_machine_leftovers();
+    // The system's folders exist before any setup runs.
+    fs::create_directories(programs);
+    fs::create_directories(desktop);
 }
 
-product_layout::~product_layout() { remove_tree(data); }
+product_layout::~product_layout()
+{
+    remove_tree(data);
+    remove_machine_leftovers();
+}
+
+void product_layout::remove_machine_leftovers() const
+{
+    if (where != placement::machine)
+        return;
+    remove_tree(data);
+    remove_tree(samples);
+    std::error_code ec;
+    fs::remove(fs::path(programs) / link_name, ec);
+    fs::remove(fs::path(desktop) / link_name, ec);
+}
 
 std::wstring product_layout::module(const wchar_t* name) const
 {
@@ -139,10 +162,30 @@ std::wstring product_layout::module(const wchar_t* name) const
 std::vector<std::wstring> product_layout::files() const
 {
     std::vector<std::wstring> lines = file_snapshot(root.path());
-    const std::vector<std::wstring> more = file_snapshot(data);
-    lines.insert(lines.end(), more.begin(), more.end());
+    auto add = [&lines](const std::vector<std::wstring>& more) { lines.insert(lines.end(), more.begin(), more.end()); };
+    add(file_snapshot(data));
+    if (where == placement::machine) {
+        add(file_snapshot(samples));
+        for (const std::wstring& folder : {programs, desktop}) {
+            std::error_code ec;
+            const fs::path link = fs::path(folder) / link_name;
+            if (fs::exists(link, ec))
+                lines.push_back(fmt::format(L"{} ({} bytes)", link.wstring(), fs::file_size(link, ec)));
+        }
+    }
     std::sort(lines.begin(), lines.end());
     return lines;
+}
+
+uninstaller::product_places product_layout::places() const
+{
+    uninstaller::product_places places;
+    places.install_folder = install;
+    places.data_folders = {data + L"\\Modules\\Tilewright", data + L"\\Textures\\Tilewright"};
+    places.sample_parents = {desktop};
+    places.link_folders = {programs, desktop};
+    places.bases = {root.path().wstring(), common_data_folder(), programs, desktop};
+    return places;
 }
 
 mw::uninstall_log install_product(const product_layout& layout, const install_options& options)

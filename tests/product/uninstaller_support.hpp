@@ -4,6 +4,7 @@
 // shortcuts, the uninstall entry, the application's registration and Uninstall.ulog), and
 // snapshots of files and registry keys to compare before and after.
 
+#include "product/uninstaller/removal.hpp"
 #include "support/uninstall_log.hpp"
 #include "tests/scratch.hpp"
 
@@ -28,30 +29,51 @@ std::vector<std::wstring> registry_snapshot(HKEY root, const std::wstring& path)
 inline constexpr wchar_t first_module[] = L"Grid.lbm";
 inline constexpr wchar_t second_module[] = L"Herringbone.lbm";
 
-// Where the test product goes: all but its data folder inside a scratch folder; the data
-// folder ("<CommonData>\\MwUninstallTest-…") in the machine's common data folder, removed
-// with the layout.
+// Where the test product goes.
+enum class placement {
+    // All but its data folder inside a scratch folder, where the programs folder and the
+    // desktop exist before the installation; the data folder ("<CommonData>\\MwUninstallTest-…")
+    // in the machine's common data folder. For the removal in the test's process, told the
+    // places (see places()).
+    scratch,
+    // The installation folder in a scratch folder, everything else where the setup puts it:
+    // the data in "<CommonData>\\Marrowind Works", the samples on the common desktop, the
+    // shortcuts in the common programs folder and on the common desktop. For the real uninstall
+    // program, which finds the places itself; under the product's names: one at a time.
+    machine,
+};
+
 struct product_layout {
-    product_layout();
+    explicit product_layout(placement where = placement::scratch);
     ~product_layout();
     product_layout(const product_layout&) = delete;
     product_layout& operator=(const product_layout&) = delete;
 
+    placement where;
     testing_support::scratch_folder root;
     std::wstring data_name; // the data folder's name under the common data folder
     std::wstring data;      // full path of the data folder
     std::wstring install;   // root\Program Files\Marrowind Works\Tilewright
-    std::wstring samples;   // root\Documents\Tilewright Examples
-    std::wstring programs;  // root\Start Menu\Programs
-    std::wstring desktop;   // root\Desktop
+    std::wstring programs;  // root\Start Menu\Programs (machine: the common programs folder)
+    std::wstring desktop;   // root\Desktop (machine: the common desktop)
+    std::wstring samples;   // desktop\Tilewright Examples
     std::wstring temp;      // the setup's temporary folder
     std::wstring application; // install\Tilewright.exe (the fixture application)
     std::wstring uninstaller; // install\Uninstall.exe (the real uninstall program)
     std::wstring log_file;    // install\Uninstall.ulog
     std::wstring module(const wchar_t* name) const; // a module in data\Modules\Tilewright
 
-    // Everything the installation can touch: file_snapshot of root and of data, sorted together.
+    // Everything the installation can touch: file_snapshot of root and of data (machine: and of
+    // the samples and the shortcuts), sorted together.
     std::vector<std::wstring> files() const;
+    // Where the product installs in this layout, as the uninstall program finds it.
+    uninstaller::product_places places() const;
+    // The shortcut's name.
+    static constexpr wchar_t link_name[] = L"Tilewright 1.22a.lnk";
+
+private:
+    // Machine placement: removes the product's data, samples and shortcuts.
+    void remove_machine_leftovers() const;
 };
 
 struct install_options {

@@ -9,6 +9,7 @@
 #include "product/uninstaller/uninstaller.hpp"
 
 #include "engine/registry.hpp"
+#include "engine/shortcuts.hpp"
 #include "engine/uninstall_entry.hpp"
 #include "support/sync_objects.hpp"
 #include "tests/product/uninstaller_support.hpp"
@@ -73,7 +74,7 @@ protected:
     const std::wstring key_name = L"MwUninstallTest-" + std::to_wstring(GetCurrentProcessId());
     product_layout layout;
     std::vector<mw::log_record> records;
-    std::vector<std::wstring> installed_files;
+    std::vector<std::wstring> files_before, installed_files;
     // Each call of the unregistration: the path, and whether the file was there at the time.
     std::vector<std::pair<std::wstring, bool>> unregistrations;
     bool unregistration_result = true;
@@ -81,11 +82,11 @@ protected:
     void SetUp() override
     {
         remove_key();
-        const std::vector<std::wstring> before = layout.files();
+        files_before = layout.files();
         install_product(layout, {.key_name = key_name, .language = uninstaller::english, .fixture_class = {}});
         ASSERT_FALSE(HasFatalFailure());
         installed_files = layout.files();
-        ASSERT_NE(installed_files, before);
+        ASSERT_NE(installed_files, files_before);
         mw::uninstall_log log;
         log.read(layout.log_file);
         records = log.previous;
@@ -104,6 +105,7 @@ protected:
         removal_settings s;
         s.log_file = layout.log_file;
         s.uninstall_key_name = key_name;
+        s.places = layout.places();
         WIN32_FILE_ATTRIBUTE_DATA data{};
         if (GetFileAttributesExW(layout.log_file.c_str(), GetFileExInfoStandard, &data))
             s.installed_at = data.ftLastWriteTime;
@@ -113,7 +115,8 @@ protected:
         };
         return s;
     }
-    // The files and folders that remain (the scratch root itself stays).
+    // The files and folders that remain (the scratch root, the programs folder and the desktop
+    // stay: they were there before).
     std::vector<std::wstring> remaining() { return layout.files(); }
 };
 
@@ -127,8 +130,8 @@ TEST_F(removal, removes_every_file_folder_shortcut_and_the_key_and_unregisters_f
     EXPECT_TRUE(report.complete());
     EXPECT_EQ(report.not_removed, std::vector<std::wstring>{});
     EXPECT_TRUE(report.kept.empty());
-    // Only the scratch root itself is left; the data folder is gone with its parents' records.
-    EXPECT_EQ(remaining(), (std::vector<std::wstring>{layout.root.path().wstring() + L"\\"}));
+    // Only what was there before is left; the data folder is gone with its parents' records.
+    EXPECT_EQ(remaining(), files_before);
     EXPECT_FALSE(fs::exists(layout.data));
     EXPECT_FALSE(key_exists());
     ASSERT_EQ(unregistrations.size(), 1u);
@@ -204,16 +207,15 @@ TEST_F(removal, changed_user_files_are_kept_and_unchanged_ones_removed)
     EXPECT_FALSE(fs::exists(changed_plain));
     EXPECT_FALSE(fs::exists(layout.install));
     // The kept files' folders stay, silently: they are not empty.
-    const std::vector<std::wstring> expected{
-        layout.root.path().wstring() + L"\\",
-        layout.root / L"Documents\\",
+    std::vector<std::wstring> expected = files_before;
+    expected.insert(expected.end(), {
         layout.samples + L"\\",
         fmt::format(L"{} ({} bytes)", changed_sample, fs::file_size(changed_sample)),
         layout.data + L"\\",
         layout.data + L"\\Modules\\",
         layout.data + L"\\Modules\\Tilewright\\",
         fmt::format(L"{} ({} bytes)", changed_module, fs::file_size(changed_module)),
-    };
+    });
     std::vector<std::wstring> sorted = expected;
     std::sort(sorted.begin(), sorted.end());
     EXPECT_EQ(remaining(), sorted);
@@ -253,7 +255,201 @@ TEST_F(removal, the_log_goes_last_and_its_folder_with_it)
     // Run again over the same records: everything else is already gone, which is no failure.
     const removal_report again = remove_installation(records, settings());
     EXPECT_TRUE(again.complete());
-    EXPECT_EQ(remaining(), (std::vector<std::wstring>{layout.root.path().wstring() + L"\\"}));
+    EXPECT_EQ(remaining(), files_before);
+}
+
+// Records of a log that someone else wrote into the installation folder: each names a file or
+// folder outside the places where the product installs (or a file that is no shortcut for a
+// shortcut record). None is touched, each is reported, and the installation's own records are
+// undone as before.
+TEST_F(removal, records_naming_anything_outside_the_product_leave_it_and_say_so)
+{
+    scratch_folder elsewhere; // stands for the system's folders
+    std::optional<scratch_folder> other_drive;
+    try {
+        other_drive.emplace(fs::path(L"T:\\"));
+    } catch (const fs::filesystem_error&) {
+    }
+    const std::wstring install = layout.install;
+    const std::wstring root = layout.root.path().wstring();
+    struct hostile_case {
+        const char* name;
+        std::int32_t kind;
+        std::wstring victim;  // created before the removal (a folder when it ends in "\")
+        std::wstring record;  // the path the log names; empty: the victim's
+    };
+    std::vector<hostile_case> cases{
+        {"a system file by its full path", mw::file, elsewhere / L"windows\\win.ini", {}},
+        {"out of the installation folder by ..", mw::file, root + L"\\Victim\\dotdot.ini",
+         install + L"\\..\\..\\..\\Victim\\dotdot.ini"},
+        {"a \\\\?\\ prefix", mw::file, elsewhere / L"prefixed.ini", L"\\\\?\\" + (elsewhere / L"prefixed.ini")},
+        {"a \\\\?\\ prefix with .. inside the installation folder", mw::file, root + L"\\Victim\\prefixed-dotdot.ini",
+         L"\\\\?\\" + install + L"\\..\\..\\..\\Victim\\prefixed-dotdot.ini"},
+        {"forward slashes", mw::file, elsewhere / L"slashes.ini", {}},
+        {"a sibling whose name starts with the installation folder's", mw::file,
+         install + L"2\\x.txt", {}},
+        {"a sibling of a data folder", mw::file, layout.data + L"\\Modules\\Tilewright2\\m.lbm", {}},
+        {"a folder on the desktop without the product's name", mw::file, layout.desktop + L"\\Other\\a.cal", {}},
+        {"a file that is no shortcut beside the shortcut", mw::file, layout.programs + L"\\Tilewright notes.txt", {}},
+        {"a folder elsewhere, empty", mw::folder, elsewhere / L"empty\\", {}},
+        {"the desktop, empty once the installation is gone", mw::folder, layout.desktop + L"\\", {}},
+        {"the drive root", mw::folder, {}, fs::path(install).root_path().wstring()},
+        {"a relative path", mw::file, {}, L"Tilewright.exe"},
+        {"a stream of a file in the installation folder's parent", mw::file, {},
+         fs::path(install).parent_path().wstring() + L"\\Tilewright::$DATA"},
+        {"a shortcut record naming a system file", mw::menu_link, elsewhere / L"system.ini", {}},
+        {"a shortcut record naming a file that is no shortcut, in the programs folder", mw::menu_link,
+         layout.programs + L"\\Tilewright 2.lnk", {}},
+        {"a desktop shortcut record naming a file that is no shortcut, on the desktop", mw::desktop_link,
+         layout.desktop + L"\\Tilewright 3.lnk", {}},
+        {"a shortcut record naming a folder of shortcuts", mw::menu_link, layout.programs + L"\\Tilewright.lnk\\", {}},
+    };
+    if (other_drive)
+        cases.push_back({"another drive", mw::file, other_drive->path() / L"other.ini", {}});
+    else
+        ADD_FAILURE() << "drive T: is missing: the other drive is not tried";
+    for (auto& c : cases) {
+        if (c.victim.empty())
+            continue;
+        if (c.victim.ends_with(L"\\"))
+            fs::create_directories(c.victim);
+        else
+            testing_support::write_bytes(c.victim, "not the product's");
+        if (c.record.empty()) {
+            c.record = c.victim.ends_with(L"\\") ? c.victim.substr(0, c.victim.size() - 1) : c.victim;
+            if (std::string_view(c.name) == "forward slashes")
+                std::replace(c.record.begin(), c.record.end(), L'\\', L'/');
+        }
+        ASSERT_TRUE(fs::exists(c.victim)) << c.name;
+    }
+    // The log's own records first, the hostile ones among them.
+    for (const auto& c : cases)
+        records.insert(records.begin() + 1, mw::log_record{c.kind, c.record, {}, true, c.kind == mw::file ? 0 : -1});
+
+    const removal_report report = remove_installation(records, settings());
+
+    for (const auto& c : cases) {
+        if (!c.victim.empty()) {
+            EXPECT_TRUE(fs::exists(c.victim)) << c.name;
+        }
+        EXPECT_EQ(std::count(report.not_removed.begin(), report.not_removed.end(), c.record), 1) << c.name;
+    }
+    EXPECT_EQ(report.not_removed.size(), cases.size());
+    EXPECT_TRUE(report.kept.empty());
+    EXPECT_FALSE(fs::exists(layout.install));
+    EXPECT_FALSE(fs::exists(layout.samples));
+    EXPECT_FALSE(fs::exists(layout.data + L"\\Modules\\Tilewright"));
+    EXPECT_FALSE(fs::exists(layout.data + L"\\Textures"));
+    EXPECT_FALSE(fs::exists(fs::path(layout.programs) / product_layout::link_name));
+    EXPECT_FALSE(fs::exists(fs::path(layout.desktop) / product_layout::link_name));
+    EXPECT_FALSE(key_exists());
+}
+
+TEST_F(removal, a_shortcut_goes_and_what_it_points_to_stays)
+{
+    // The log's programs shortcut replaced by one to a file outside the installation.
+    scratch_folder elsewhere;
+    const std::wstring target = elsewhere / L"win.ini";
+    testing_support::write_bytes(target, "not the product's");
+    const std::wstring link = setup::create_shortcut(target, layout.programs, L"Tilewright 1.22a");
+    ASSERT_TRUE(is_shell_link(link));
+    ASSERT_FALSE(is_shell_link(target));
+
+    const removal_report report = remove_installation(records, settings());
+    EXPECT_TRUE(report.complete()) << fmt::format(L"{}", fmt::join(report.not_removed, L"\n"));
+    EXPECT_FALSE(fs::exists(link));
+    EXPECT_EQ(testing_support::read_bytes(target), "not the product's");
+}
+
+TEST_F(removal, the_records_own_places_count_whatever_their_spelling)
+{
+    // Case, forward slashes, "\\?\", "." and ".." that stay inside: still the product's files.
+    auto respell = [&](const std::wstring& path, std::wstring spelled) {
+        auto record = std::find_if(records.begin(), records.end(), [&](const mw::log_record& r) { return r.path == path; });
+        ASSERT_NE(record, records.end()) << fs::path(path);
+        record->path = std::move(spelled);
+    };
+    std::wstring upper = layout.install + L"\\Readme.txt";
+    std::transform(upper.begin(), upper.end(), upper.begin(), ::towupper);
+    respell(layout.install + L"\\Readme.txt", upper);
+    std::wstring slashed = layout.install + L"\\Lang\\Tilewright_fr.dll";
+    std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
+    respell(layout.install + L"\\Lang\\Tilewright_fr.dll", slashed);
+    respell(layout.module(first_module), L"\\\\?\\" + layout.data + L"\\Modules\\.\\Tilewright\\..\\Tilewright\\" + first_module);
+    respell(layout.install + L"\\Lang", layout.install + L"\\Lang\\");
+
+    const removal_report report = remove_installation(records, settings());
+    EXPECT_TRUE(report.complete()) << fmt::format(L"{}", fmt::join(report.not_removed, L"\n"));
+    EXPECT_EQ(remaining(), files_before);
+}
+
+TEST(place_of, knows_the_places_and_nothing_else)
+{
+    product_places places;
+    places.install_folder = L"C:\\Apps\\Marrowind Works\\Tilewright";
+    places.data_folders = {L"C:\\ProgramData\\Marrowind Works\\Modules\\Tilewright"};
+    places.sample_parents = {L"C:\\users\\Public\\Desktop"};
+    places.link_folders = {L"C:\\ProgramData\\Programs", L"C:\\users\\Public\\Desktop"};
+    places.bases = {L"C:\\ProgramData", L"C:\\ProgramData\\Programs", L"C:\\users\\Public\\Desktop"};
+    struct place_case {
+        std::int32_t kind;
+        const wchar_t* path;
+        std::optional<std::wstring> place;
+    };
+    const place_case cases[] = {
+        {mw::file, L"c:\\apps\\MARROWIND WORKS\\tilewright\\x.txt", L"C:\\apps\\MARROWIND WORKS\\tilewright\\x.txt"},
+        {mw::file, L"C:\\Apps\\Marrowind Works\\Tilewright", std::nullopt},
+        {mw::folder, L"C:\\Apps\\Marrowind Works\\Tilewright\\", L"C:\\Apps\\Marrowind Works\\Tilewright"},
+        {mw::folder, L"C:\\Apps\\Marrowind Works", L"C:\\Apps\\Marrowind Works"},
+        {mw::folder, L"C:\\Apps", L"C:\\Apps"},
+        {mw::folder, L"C:\\", std::nullopt},
+        {mw::folder, L"C:\\Apps\\Marrowind Works\\Other", std::nullopt},
+        {mw::folder, L"C:\\ProgramData\\Marrowind Works", L"C:\\ProgramData\\Marrowind Works"},
+        {mw::folder, L"C:\\ProgramData", std::nullopt},
+        {mw::folder, L"C:\\ProgramData\\Programs", std::nullopt},
+        {mw::folder, L"C:\\users\\Public\\Desktop\\Tilewright Examples", L"C:\\users\\Public\\Desktop\\Tilewright Examples"},
+        {mw::file, L"C:\\users\\Public\\Desktop\\Exemples de Tilewright\\a.cal",
+         L"C:\\users\\Public\\Desktop\\Exemples de Tilewright\\a.cal"},
+        {mw::file, L"C:\\users\\Public\\Desktop\\Examples\\a.cal", std::nullopt},
+        {mw::file, L"C:\\users\\Public\\Desktop\\a.cal", std::nullopt},
+        {mw::folder, L"C:\\users\\Public\\Desktop", std::nullopt},
+        {mw::menu_link, L"C:\\ProgramData\\Programs\\Tilewright 1.22a.lnk", L"C:\\ProgramData\\Programs\\Tilewright 1.22a.lnk"},
+        {mw::desktop_link, L"C:/users/Public/Desktop/TILEWRIGHT.LNK", L"C:\\users\\Public\\Desktop\\TILEWRIGHT.LNK"},
+        {mw::menu_link, L"C:\\ProgramData\\Programs\\Other.lnk", std::nullopt},
+        {mw::menu_link, L"C:\\ProgramData\\Programs\\Tilewright.exe", std::nullopt},
+        {mw::menu_link, L"C:\\ProgramData\\Programs\\Sub\\Tilewright.lnk", std::nullopt},
+        {mw::menu_link, L"C:\\Apps\\Marrowind Works\\Tilewright\\Tilewright.lnk", std::nullopt},
+        {mw::file, L"C:\\ProgramData\\Programs\\Tilewright.lnk", std::nullopt},
+        {mw::uninstall_key, L"", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(place_of({c.kind, c.path, {}, true, -1}, places), c.place) << fs::path(c.path) << " kind " << c.kind;
+}
+
+TEST(canonical_path, resolves_prefixes_slashes_and_dots_and_refuses_what_is_no_full_path)
+{
+    const std::pair<const wchar_t*, std::optional<std::wstring>> cases[] = {
+        {L"C:\\A\\b.txt", L"C:\\A\\b.txt"},
+        {L"c:/A/b.txt", L"C:\\A\\b.txt"},
+        {L"C:\\A\\.\\B\\..\\b.txt", L"C:\\A\\b.txt"},
+        {L"C:\\A\\..\\..\\..\\b.txt", L"C:\\b.txt"},
+        {L"C:\\A\\B\\", L"C:\\A\\B"},
+        {L"C:\\", L"C:\\"},
+        {L"\\\\?\\C:\\A\\..\\b.txt", L"C:\\b.txt"},
+        {L"\\??\\C:\\A\\b.txt", L"C:\\A\\b.txt"},
+        {L"\\\\?\\UNC\\server\\share\\a.txt", L"\\\\server\\share\\a.txt"},
+        {L"//server/share/a.txt", L"\\\\server\\share\\a.txt"},
+        {L"\\\\.\\C:\\A\\b.txt", std::nullopt},
+        {L"\\\\?\\\\\\?\\C:\\b.txt", std::nullopt},
+        {L"b.txt", std::nullopt},
+        {L"\\A\\b.txt", std::nullopt},
+        {L"C:b.txt", std::nullopt},
+        {L"C:\\A\\b.txt:hidden", std::nullopt},
+        {L"C:\\A\\*.txt", std::nullopt},
+        {L"", std::nullopt},
+    };
+    for (const auto& [path, canonical] : cases)
+        EXPECT_EQ(canonical_path(path), canonical) << fs::path(path);
 }
 
 TEST(removal_of_the_uninstall_key, an_empty_key_name_removes_nothing_and_is_reported)
@@ -421,22 +617,25 @@ TEST_F(uninstaller_texts, a_long_list_ends_with_how_many_more)
 
 TEST(finish_arguments, only_the_complete_finish_command_is_taken)
 {
-    const auto parsed = parse_finish_arguments({L"/finish", L"C:\\P\\Uninstall.exe", L"124", L"4660"});
+    const auto parsed = parse_finish_arguments({L"/finish", L"C:\\P\\Uninstall.exe", L"124", L"4660", L"88"});
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->original, L"C:\\P\\Uninstall.exe");
     EXPECT_EQ(parsed->parent, reinterpret_cast<HANDLE>(124));
     EXPECT_EQ(parsed->ready, reinterpret_cast<HANDLE>(4660));
+    EXPECT_EQ(parsed->outcome, reinterpret_cast<HANDLE>(88));
 
     const std::vector<std::vector<std::wstring>> refused{
         {},
         {L"/finish"},
         {L"/finish", L"C:\\P\\Uninstall.exe", L"124"},
-        {L"/finish", L"C:\\P\\Uninstall.exe", L"124", L"4660", L"more"},
-        {L"/FINISHED", L"C:\\P\\Uninstall.exe", L"124", L"4660"},
-        {L"/finish", L"", L"124", L"4660"},
-        {L"/finish", L"C:\\P\\Uninstall.exe", L"0", L"4660"},
-        {L"/finish", L"C:\\P\\Uninstall.exe", L"12a", L"4660"},
-        {L"/finish", L"C:\\P\\Uninstall.exe", L"124", L"-3"},
+        {L"/finish", L"C:\\P\\Uninstall.exe", L"124", L"4660"},
+        {L"/finish", L"C:\\P\\Uninstall.exe", L"124", L"4660", L"88", L"more"},
+        {L"/FINISHED", L"C:\\P\\Uninstall.exe", L"124", L"4660", L"88"},
+        {L"/finish", L"", L"124", L"4660", L"88"},
+        {L"/finish", L"C:\\P\\Uninstall.exe", L"0", L"4660", L"88"},
+        {L"/finish", L"C:\\P\\Uninstall.exe", L"12a", L"4660", L"88"},
+        {L"/finish", L"C:\\P\\Uninstall.exe", L"124", L"-3", L"88"},
+        {L"/finish", L"C:\\P\\Uninstall.exe", L"124", L"4660", L"0"},
     };
     for (const auto& arguments : refused)
         EXPECT_FALSE(parse_finish_arguments(arguments)) << fmt::format(L"{}", fmt::join(arguments, L" "));

@@ -6,17 +6,20 @@
 #include "app/start_check.hpp"
 #include "app/windowing.hpp"
 #include "resources/resource_ids.h"
+#include "support/system_library.hpp"
 #include "support/unique_handle.hpp"
 
 #include <windows.h>
 
 namespace {
 
-// Runs before the entry function: the processor check, then the process and framework
-// set-up. Their clean-up (the instance semaphore's unit) runs at exit.
+// Runs before the entry function: the library search restricted to the system folder (a setup
+// runs from a downloads folder, where anyone may have left a library), the processor check, then
+// the process and framework set-up. Their clean-up (the instance semaphore's unit) runs at exit.
 struct static_initialisation {
     static_initialisation()
     {
+        mw::restrict_library_search();
         setup::processor_check();
         setup::process_init();
         setup::framework_init();

@@ -1,5 +1,7 @@
 #include "pages/version_info.hpp"
 
+#include "support/system_library.hpp"
+
 #include <fmt/xchar.h>
 
 #include <utility>
@@ -9,6 +11,48 @@ namespace {
 
 constexpr WORD unicode_code_page = 1200;
 constexpr WORD primary_french = 0x0C;
+
+// The version functions of version.dll, which is not a known DLL: loaded at run time from the
+// system folder, once per process, instead of imported (the loader would look for an import in
+// the program's folder first). Without the library every call fails as for a file without
+// version information.
+struct version_library {
+    mw::unique_hmodule module = mw::load_system_library(L"version.dll");
+    decltype(&GetFileVersionInfoSizeW) info_size =
+        mw::system_function<decltype(&GetFileVersionInfoSizeW)>(module.get(), "GetFileVersionInfoSizeW");
+    decltype(&GetFileVersionInfoW) info =
+        mw::system_function<decltype(&GetFileVersionInfoW)>(module.get(), "GetFileVersionInfoW");
+    decltype(&VerQueryValueW) query = mw::system_function<decltype(&VerQueryValueW)>(module.get(), "VerQueryValueW");
+};
+
+const version_library& version_functions() noexcept
+{
+    static const version_library library;
+    return library;
+}
+
+DWORD file_version_info_size(const wchar_t* path, DWORD* handle) noexcept
+{
+    if (const auto function = version_functions().info_size)
+        return function(path, handle);
+    SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+    return 0;
+}
+
+BOOL file_version_info(const wchar_t* path, DWORD size, void* data) noexcept
+{
+    if (const auto function = version_functions().info)
+        return function(path, 0, size, data);
+    SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+    return FALSE;
+}
+
+BOOL query_version_value(const void* block, const wchar_t* sub_block, void** value, UINT* length) noexcept
+{
+    if (const auto function = version_functions().query)
+        return function(block, sub_block, value, length);
+    return FALSE;
+}
 
 } // namespace
 
@@ -61,11 +105,11 @@ void version_info::bind() noexcept
     try {
         void* value = nullptr;
         UINT length = 0;
-        if (!VerQueryValueW(block_, L"\\", &value, &length) || !value || length < sizeof(VS_FIXEDFILEINFO))
+        if (!query_version_value(block_, L"\\", &value, &length) || !value || length < sizeof(VS_FIXEDFILEINFO))
             return;
         fixed_ = static_cast<const VS_FIXEDFILEINFO*>(value);
 
-        if (!VerQueryValueW(block_, L"\\VarFileInfo\\Translation", &value, &length) || !value || length < 4)
+        if (!query_version_value(block_, L"\\VarFileInfo\\Translation", &value, &length) || !value || length < 4)
             return;
         const auto* pairs = static_cast<const WORD*>(value);
         for (UINT i = 0; i + 1 < length / sizeof(WORD); i += 2) {
@@ -98,11 +142,11 @@ const version_info& version_info::load_own()
 version_info version_info::load_file(const std::wstring& path)
 {
     DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    const DWORD size = file_version_info_size(path.c_str(), &ignored);
     if (size == 0)
         return {};
     std::vector<BYTE> buffer(size);
-    if (!GetFileVersionInfoW(path.c_str(), 0, size, buffer.data()))
+    if (!file_version_info(path.c_str(), size, buffer.data()))
         return {};
     return version_info{std::move(buffer)};
 }
@@ -129,7 +173,7 @@ std::wstring version_info::get_string(std::wstring_view name) const
     sub_block += name;
     void* value = nullptr;
     UINT length = 0;
-    if (!VerQueryValueW(block_, sub_block.c_str(), &value, &length) || !value || length == 0)
+    if (!query_version_value(block_, sub_block.c_str(), &value, &length) || !value || length == 0)
         return {};
     const auto* text = static_cast<const wchar_t*>(value);
     if (text[length - 1] == L'\0')

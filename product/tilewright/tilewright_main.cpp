@@ -9,6 +9,7 @@
 #include "product/tilewright/resource_ids.h"
 #include "product/tilewright/texts.hpp"
 #include "support/sync_objects.hpp"
+#include "support/system_library.hpp"
 #include "support/unique_handle.hpp"
 #include "engine/com.hpp"
 
@@ -101,6 +102,7 @@ int run(int show_command)
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int show_command)
 {
+    mw::restrict_library_search();
     try {
         return run(show_command);
     } catch (const std::exception&) {

@@ -1,6 +1,7 @@
 // Tilewright's uninstall program, started from the product's uninstall entry.
 
 #include "product/uninstaller/uninstaller.hpp"
+#include "support/system_library.hpp"
 #include "support/unique_handle.hpp"
 
 #include <windows.h>
@@ -12,6 +13,7 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
+    mw::restrict_library_search();
     std::vector<std::wstring> arguments;
     int count = 0;
     if (const mw::unique_hlocal_ptr<wchar_t*> list{CommandLineToArgvW(GetCommandLineW(), &count)})

@@ -11,10 +11,17 @@
 //   (5) the payload's test pass and extraction as the setup measured them itself in the same
 //       run (MW_INSTALL_TIMINGS), and the ratio of (2) to their sum;
 // then the medians with the fastest and slowest run, and the targets beside them.
-//   bench_wizard [RUNS]   RUNS: counted runs (7 unless given)
+// Between the setup's runs, interleaved with them, the same installation through a peer: an
+// NSIS installer of the same files to the same folders (built beside this program when the
+// build found makensis), with its times to the first page, from Install to its end and from
+// the launch to the process's end, and its peak working set; both sets of medians side by
+// side with their ratios. First of all, the sizes of the setup, its payload, the programs in
+// the payload and the peer.
+//   bench_wizard [RUNS]   RUNS: counted runs of each (7 unless given)
 
 #include "app/string_table.hpp"
 #include "app/strings.hpp"
+#include "bench/peer_run.hpp"
 #include "engine/registry.hpp"
 #include "resources/resource_ids.h"
 #include "support/temp_names.hpp"
@@ -56,6 +63,7 @@ struct run_figures {
     double first_page = 0;  // s
     double install = 0;     // s, Install pressed to the end of the run
     double exit = 0;        // s, Exit pressed to the process's end
+    double total = 0;       // s, the process's creation to its end
     double test_pass = 0;   // s, as the setup measured it
     double extraction = 0;  // s, as the setup measured it
     double start_page_working_set = 0; // bytes
@@ -113,8 +121,8 @@ std::optional<run_figures> quick_installation(const fs::path& timings_file, cons
     run_figures figures;
     std::optional<DWORD> exit_code;
     PROCESS_MEMORY_COUNTERS peak{};
+    const auto launched = clock_type::now();
     {
-        const auto launched = clock_type::now();
         wizard setup(setup_command(), {{L"MW_INSTALL_TIMINGS", timings_file.wstring()}});
         figures.first_page = seconds_since(launched);
         if (const auto memory = memory_of(setup.process.handle()))
@@ -143,6 +151,7 @@ std::optional<run_figures> quick_installation(const fs::path& timings_file, cons
         setup.press(IDC_EXIT);
         exit_code = setup.process.wait_for_exit(installation_timeout);
         figures.exit = seconds_since(exit_pressed);
+        figures.total = seconds_since(launched);
         if (const auto memory = memory_of(setup.process.handle()))
             peak.PeakWorkingSetSize = std::max(peak.PeakWorkingSetSize, memory->PeakWorkingSetSize);
     }
@@ -174,19 +183,63 @@ void print_changes(const std::vector<std::wstring>& before, const std::vector<st
 
 void print_run(const char* label, const run_figures& f)
 {
-    std::printf("%-8s %7.3f %9.3f %7.3f %9.3f %9.3f %6.2f %8.1f %8.1f\n", label, f.first_page, f.install, f.exit,
-                f.test_pass, f.extraction, f.ratio(), f.start_page_working_set / mib, f.peak_working_set / mib);
+    std::printf("%-8s %7.3f %9.3f %7.3f %9.3f %9.3f %6.2f %8.1f %8.1f %7.3f\n", label, f.first_page, f.install, f.exit,
+                f.test_pass, f.extraction, f.ratio(), f.start_page_working_set / mib, f.peak_working_set / mib,
+                f.total);
+}
+
+void print_peer_run(const char* label, const bench::peer_figures& f)
+{
+    std::printf("%-8s %7.3f %9.3f %45s %8.1f %7.3f\n", label, f.first_page, f.install, "", f.peak_working_set / mib,
+                f.total);
+}
+
+// The size of a file in bytes; -1 when it is not there.
+double size_on_disk(const fs::path& path)
+{
+    std::error_code error;
+    const auto size = fs::file_size(path, error);
+    return error ? -1 : static_cast<double>(size);
+}
+
+void print_size(const char* what, const fs::path& path)
+{
+    const double size = size_on_disk(path);
+    if (size < 0)
+        std::printf("  %-28s missing (%ls)\n", what, path.c_str());
+    else
+        std::printf("  %-28s %10.0f bytes %7.2f MiB\n", what, size, size / mib);
+}
+
+// The sizes of the setup, its payload archive, the programs the payload carries (as the build
+// staged them for packing) and the peer installer.
+void print_sizes(const fs::path& setup_exe, const fs::path& peer_setup)
+{
+    const fs::path resources = setup_exe.parent_path().parent_path() / L"resources";
+    const fs::path staged = resources / L"payload-files";
+    std::printf("sizes\n");
+    print_size("setup.exe", setup_exe);
+    print_size("payload (payload.bz2)", resources / L"payload.bz2");
+    print_size("  Tilewright.exe", staged / L"Tilewright.exe");
+    print_size("  Uninstall.exe", staged / L"Uninstall.exe");
+    for (const char* language : {"de", "es", "fr"}) {
+        const std::string name = std::string("Tilewright_") + language + ".dll";
+        print_size(("  Lang\\" + name).c_str(), staged / L"Lang" / name);
+    }
+    if (!peer_setup.empty())
+        print_size("peer installer (NSIS)", peer_setup);
+    std::printf("\n");
 }
 
 struct spread {
     double median, low, high;
 };
 
-template <class Field>
-spread spread_of(const std::vector<run_figures>& runs, Field field)
+template <class Run, class Field>
+spread spread_of(const std::vector<Run>& runs, Field field)
 {
     std::vector<double> v;
-    for (const run_figures& r : runs)
+    for (const Run& r : runs)
         v.push_back(field(r));
     std::sort(v.begin(), v.end());
     const std::size_t n = v.size();
@@ -204,6 +257,19 @@ void print_spread(const char* what, const spread& s, const char* unit, const std
     std::printf("%-34s %9.3f  %9.3f - %-9.3f %-4s %s\n", what, s.median, s.low, s.high, unit, target.c_str());
 }
 
+// One line of the comparison: the setup's median and spread, the peer's, their ratio and a
+// target for the ratio when there is one.
+void print_against(const char* what, const spread& ours, const spread& peer, const char* unit,
+                   std::optional<double> ratio_target)
+{
+    const double ratio = ours.median / peer.median;
+    std::printf("%-24s %7.3f (%7.3f - %7.3f) %-3s  %7.3f (%7.3f - %7.3f) %-3s  %6.2f", what, ours.median, ours.low,
+                ours.high, unit, peer.median, peer.low, peer.high, unit, ratio);
+    if (ratio_target)
+        std::printf("  %s", verdict(ratio <= *ratio_target, fmt::format("<= {:.2f}", *ratio_target)).c_str());
+    std::printf("\n");
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -218,16 +284,32 @@ int wmain(int argc, wchar_t** argv)
     const std::string image = read_bytes(setup_exe);
     const double image_size = size_of_image(image);
 
-    remove_leftovers();
+#ifdef MW_PEER_INSTALLER
+    const fs::path peer_setup = program_beside_tests(MW_PEER_INSTALLER);
+    const bool with_peer = fs::exists(peer_setup);
+    const std::wstring peer_missing = L"the build made no " + peer_setup.wstring();
+#else
+    const fs::path peer_setup;
+    const bool with_peer = false;
+    const std::wstring peer_missing = MW_PEER_MISSING;
+#endif
+    print_sizes(setup_exe, with_peer ? peer_setup : fs::path());
+
+    bench::remove_peer_installation();
     const machine_snapshot clean = take_snapshot();
     // The setup keeps its window size under the maker's key of the user: a key that the runs
     // created for it alone goes again at the end.
     const bool user_key_existed = static_cast<bool>(setup::open_key(HKEY_CURRENT_USER, user_maker_key));
 
     std::printf("quick installations of %ls: 1 warm-up run, %d counted\n", setup_exe.filename().c_str(), runs);
-    std::printf("run      first    install    exit   test pass extraction ratio  start WS  peak WS\n");
-    std::printf("         page s   s          s      s         s          (2)/(5) MiB      MiB\n");
+    if (with_peer)
+        std::printf("each followed by one of the peer %ls (lines \"peer\")\n", peer_setup.filename().c_str());
+    else
+        std::printf("no peer to measure against: %ls\n", peer_missing.c_str());
+    std::printf("run      first    install    exit   test pass extraction ratio  start WS  peak WS total\n");
+    std::printf("         page s   s          s      s         s          (2)/(5) MiB      MiB     s\n");
     std::vector<run_figures> counted;
+    std::vector<bench::peer_figures> peer_counted;
     int failed = 0;
     for (int run = 0; run <= runs; ++run) {
         std::optional<run_figures> figures;
@@ -245,6 +327,24 @@ int wmain(int argc, wchar_t** argv)
         print_run(run == 0 ? "warm-up" : std::to_string(run).c_str(), *figures);
         if (run > 0)
             counted.push_back(*figures);
+        if (!with_peer)
+            continue;
+        std::optional<bench::peer_figures> peer_figures;
+        try {
+            peer_figures = bench::peer_installation(peer_setup);
+        } catch (const std::exception& e) {
+            std::printf("  %s\n", e.what());
+        }
+        bench::remove_peer_installation();
+        const std::string label = run == 0 ? "peer w-u" : "peer " + std::to_string(run);
+        if (!peer_figures) {
+            std::printf("%-8s failed\n", label.c_str());
+            ++failed;
+            continue;
+        }
+        print_peer_run(label.c_str(), *peer_figures);
+        if (run > 0)
+            peer_counted.push_back(*peer_figures);
     }
     if (!user_key_existed)
         RegDeleteKeyW(HKEY_CURRENT_USER, user_maker_key); // kept if anything else is under it
@@ -292,6 +392,30 @@ int wmain(int argc, wchar_t** argv)
     std::printf("    the installation's own growth (peak over the working set before Install): %.2f MiB,"
                 " decompressor and buffer %.2f MiB\n",
                 peak.median - install_set.median, (decompressor_default_bytes + pipeline_bytes) / mib);
+
+    if (peer_counted.empty()) {
+        std::printf("\nno comparison with the peer: %ls\n",
+                    with_peer ? L"no run of the peer reached its end" : peer_missing.c_str());
+    } else {
+        const auto of_peer = [&](auto field) { return spread_of(peer_counted, field); };
+        const spread ours_total = spread_of(counted, [](const run_figures& r) { return r.total; });
+        std::printf("\nthe setup against the peer %ls (NSIS, solid bzip2), %zu and %zu runs interleaved;"
+                    " median (fastest - slowest)\n",
+                    peer_setup.filename().c_str(), counted.size(), peer_counted.size());
+        std::printf("%-24s %-33s %-33s %s\n", "", "setup: median (fastest - slowest)", "peer", "setup/peer");
+        print_against("launch to first page", first_page, of_peer([](const bench::peer_figures& r) { return r.first_page; }),
+                      "s", std::nullopt);
+        print_against("Install to done", install, of_peer([](const bench::peer_figures& r) { return r.install; }), "s",
+                      std::nullopt);
+        print_against("launch to process end", ours_total, of_peer([](const bench::peer_figures& r) { return r.total; }),
+                      "s", 1.3);
+        print_against("peak working set", peak,
+                      of_peer([](const bench::peer_figures& r) { return r.peak_working_set / mib; }), "MiB", 1.0);
+        std::printf("    the setup decompresses the payload twice (its test pass, then the extraction) and reads"
+                    " every file back; the peer decompresses once (it checks its own file's CRC at launch)\n");
+        std::printf("    the setup's run goes through its start, mode, install and end pages, the peer's through its"
+                    " directory and progress pages\n");
+    }
     std::printf("prefix left clean (nothing installed): %s\n", left_clean ? "yes" : "NO");
     print_changes(clean.files, after.files);
     print_changes(clean.registry, after.registry);

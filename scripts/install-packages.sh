@@ -65,6 +65,7 @@ packages=(
   g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   libz-mingw-w64-dev googletest
   wine wine32:i386 fonts-wine
+  nsis
   xvfb xauth openbox
 )
 

@@ -294,16 +294,33 @@ default_places places()
 
 namespace {
 
-// The next message box of another process than this one, once `previous` (if any) has closed.
-std::optional<message_box> next_foreign_box(const message_box* previous)
+// Whether the process runs the uninstall program: the installed one, or its copy in the
+// temporary folder.
+bool runs_uninstall_program(DWORD process_id)
+{
+    const mw::unique_handle process{OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id)};
+    wchar_t image[MAX_PATH];
+    DWORD length = MAX_PATH;
+    if (!process || !QueryFullProcessImageNameW(process.get(), 0, image, &length))
+        return false;
+    const std::wstring name = fs::path(image).filename().wstring();
+    return lstrcmpiW(name.c_str(), L"Uninstall.exe") == 0 || name.starts_with(L"mw-uninstall-");
+}
+
+// The next message box of the uninstall program, once `previous` (if any) has closed.
+std::optional<message_box> next_uninstall_box(const message_box* previous)
 {
     if (previous && !wait_for_window_closed(previous->window, installation_timeout))
         return std::nullopt;
     std::optional<message_box> box;
-    const DWORD self = GetCurrentProcessId();
     wait_until([&] {
-        box = find_message_box(0);
-        return box && window_process(box->window) != self;
+        for (HWND window = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); window;
+             window = FindWindowExW(nullptr, window, L"#32770", nullptr)) {
+            const DWORD process = window_process(window);
+            if (runs_uninstall_program(process) && (box = find_message_box(process)))
+                return true;
+        }
+        return false;
     }, installation_timeout);
     return box;
 }
@@ -312,12 +329,19 @@ std::optional<message_box> next_foreign_box(const message_box* previous)
 
 bool answer_removal(child_process* program)
 {
-    const auto question = next_foreign_box(nullptr);
+    const auto question = next_uninstall_box(nullptr);
     if (!question)
         return false;
+    if (std::find(question->buttons.begin(), question->buttons.end(), IDYES) == question->buttons.end()) {
+        // It refuses (no uninstall log, say): its box is closed, and nothing was removed.
+        answer(*question, question->buttons.at(0));
+        if (program)
+            program->wait_for_exit(installation_timeout);
+        return false;
+    }
     answer(*question, IDYES);
     // The copy in the temporary folder finishes the removal and reports.
-    const auto report = next_foreign_box(&*question);
+    const auto report = next_uninstall_box(&*question);
     if (!report)
         return false;
     child_process copy = child_process::attach(window_process(report->window));

@@ -89,7 +89,8 @@ default_places places();
 bool uninstall(const std::wstring& install_folder);
 
 // Answers the uninstall program's question with Yes and its copy's report, whoever started it;
-// true when the copy (and `program`, when given) ended with 0.
+// true when the copy (and `program`, when given) ended with 0. A refusal (the program shows no
+// question) is closed and gives false.
 bool answer_removal(testing_support::child_process* program);
 
 // Removes whatever an earlier, interrupted run may have left of the product: the uninstall

@@ -216,7 +216,23 @@ struct browse_dialog {
     HWND tree = nullptr;
 };
 
-std::optional<browse_dialog> wait_for_browse_dialog()
+// The text of the tree's selected item.
+std::wstring selected_text(HWND tree)
+{
+    wchar_t text[MAX_PATH]{};
+    TVITEMW item{};
+    item.mask = TVIF_TEXT;
+    item.hItem = TreeView_GetSelection(tree);
+    item.pszText = text;
+    item.cchTextMax = MAX_PATH;
+    if (!item.hItem || !TreeView_GetItem(tree, &item))
+        return {};
+    return text;
+}
+
+// The dialog once its tree shows the start folder `start_name` selected: the tree selects some
+// other item first, before the dialog's initialisation has moved the selection to the start.
+std::optional<browse_dialog> wait_for_browse_dialog(const std::wstring& start_name)
 {
     browse_dialog found;
     const bool shown = testing_support::wait_until([&] {
@@ -226,7 +242,7 @@ std::optional<browse_dialog> wait_for_browse_dialog()
         for (HWND child : testing_support::child_windows(found.window))
             if (testing_support::window_class(child) == WC_TREEVIEWW)
                 found.tree = child;
-        return found.tree != nullptr && TreeView_GetSelection(found.tree) != nullptr;
+        return found.tree != nullptr && selected_text(found.tree) == start_name;
     });
     if (!shown)
         return std::nullopt;
@@ -252,13 +268,14 @@ struct seen_in_dialog {
     std::wstring edit_after_selection;
 };
 
-// Drives the dialog from a second thread: notes the state at start, selects the parent of the
-// start folder, notes the state again, then presses `button`.
-std::future<seen_in_dialog> drive_dialog(const folder_browser* browser, int button)
+// Drives the dialog from a second thread: once it shows the start folder (named `start_name`),
+// notes the state, selects the parent of the start folder, notes the state again, then presses
+// `button`.
+std::future<seen_in_dialog> drive_dialog(const folder_browser* browser, int button, std::wstring start_name)
 {
-    return std::async(std::launch::async, [browser, button] {
+    return std::async(std::launch::async, [browser, button, start_name] {
         seen_in_dialog seen;
-        const auto dialog = wait_for_browse_dialog();
+        const auto dialog = wait_for_browse_dialog(start_name);
         if (!dialog)
             return seen;
         seen.found = true;
@@ -287,7 +304,8 @@ class folder_dialog : public page_test {
 protected:
     testing_support::scratch_folder scratch;
     std::wstring picked = scratch / L"Apps";
-    std::wstring start = picked + L"\\Mine";
+    std::wstring start_name = L"Mine";
+    std::wstring start = picked + L"\\" + start_name;
 
     void SetUp() override
     {
@@ -300,7 +318,7 @@ TEST_F(folder_dialog, opens_at_the_start_and_keeps_the_suffix_on_the_selection)
 {
     folder_browser browser;
     std::wstring in_out = start;
-    auto driver = drive_dialog(&browser, IDCANCEL);
+    auto driver = drive_dialog(&browser, IDCANCEL, start_name);
     const std::wstring result = browser.browse(in_out, L"Tilewright", L"Pick a folder");
     const seen_in_dialog seen = driver.get();
 
@@ -317,7 +335,7 @@ TEST_F(folder_dialog, its_edit_box_shows_the_folder_with_the_suffix)
 {
     folder_browser browser;
     std::wstring in_out = start;
-    auto driver = drive_dialog(&browser, IDCANCEL);
+    auto driver = drive_dialog(&browser, IDCANCEL, start_name);
     browser.browse(in_out, L"Tilewright", L"Pick a folder");
     const seen_in_dialog seen = driver.get();
     ASSERT_TRUE(seen.found);
@@ -333,7 +351,7 @@ TEST_F(folder_dialog, cancel_on_the_options_page_leaves_the_folder)
     dlg_options page{context};
     unique_window window = create_page(page, IDD_OPTIONS);
     ASSERT_TRUE(window);
-    auto driver = drive_dialog(nullptr, IDCANCEL);
+    auto driver = drive_dialog(nullptr, IDCANCEL, start_name);
     SendMessageW(window.get(), WM_COMMAND, MAKEWPARAM(IDC_BROWSE, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(window.get(), IDC_BROWSE)));
     const seen_in_dialog seen = driver.get();
@@ -349,7 +367,7 @@ TEST_F(folder_dialog, ok_on_the_options_page_takes_the_chosen_folder)
     dlg_options page{context};
     unique_window window = create_page(page, IDD_OPTIONS);
     ASSERT_TRUE(window);
-    auto driver = drive_dialog(nullptr, IDOK);
+    auto driver = drive_dialog(nullptr, IDOK, start_name);
     SendMessageW(window.get(), WM_COMMAND, MAKEWPARAM(IDC_BROWSE, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(window.get(), IDC_BROWSE)));
     const seen_in_dialog seen = driver.get();

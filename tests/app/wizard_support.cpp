@@ -249,7 +249,36 @@ void walk_files(const std::wstring& folder, std::vector<std::wstring>& lines)
     } while (FindNextFileW(search.get(), &found));
 }
 
+struct window_search {
+    const std::wstring* program;
+    HWND found;
+};
+
+BOOL CALLBACK match_program(HWND window, LPARAM parameter)
+{
+    auto& search = *reinterpret_cast<window_search*>(parameter);
+    if (!IsWindowVisible(window) || GetWindow(window, GW_OWNER))
+        return TRUE;
+    DWORD id = 0;
+    GetWindowThreadProcessId(window, &id);
+    const mw::unique_handle process{OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id)};
+    wchar_t image[MAX_PATH];
+    DWORD length = MAX_PATH;
+    if (!process || !QueryFullProcessImageNameW(process.get(), 0, image, &length) ||
+        lstrcmpiW(image, search.program->c_str()) != 0)
+        return TRUE;
+    search.found = window;
+    return FALSE;
+}
+
 } // namespace
+
+HWND application_window(const std::wstring& program)
+{
+    window_search search{&program, nullptr};
+    EnumWindows(match_program, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
 
 std::vector<std::wstring> whole_machine(bool without_window_size)
 {
@@ -264,6 +293,17 @@ std::vector<std::wstring> whole_machine(bool without_window_size)
                 continue;
             lines.push_back(std::move(line));
         }
+    }
+    if (without_window_size) {
+        // The maker's key of the user, when the window size is all it would hold, is the
+        // window size's: the setup creates it for that value alone.
+        const std::wstring user_key = L"HKCU\\" + std::wstring(maker_key);
+        const bool holds_more = std::any_of(lines.begin(), lines.end(), [&](const std::wstring& line) {
+            return line.size() > user_key.size() && line.starts_with(user_key) &&
+                   (line[user_key.size()] == L'\\' || line[user_key.size()] == L' ');
+        });
+        if (!holds_more)
+            std::erase(lines, user_key);
     }
     std::sort(lines.begin(), lines.end());
     return lines;

@@ -74,6 +74,10 @@ std::vector<std::wstring> whole_machine(bool without_window_size = true);
 // are the same.
 std::wstring difference(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after);
 
+// A visible top-level window, owned by none, of a process that runs `program` (a full path);
+// null when there is none.
+HWND application_window(const std::wstring& program);
+
 // Where the wizard installs by default.
 struct default_places {
     std::wstring install_folder;  // <Program Files>\Marrowind Works\Tilewright

@@ -17,6 +17,7 @@
 #include "engine/payload_format.hpp"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -138,6 +139,15 @@ protected:
     const default_places where = places();
 };
 
+// Where the setup puts the payload file called `name` in a default installation.
+std::wstring manifest_destination(const default_places& where, const std::wstring& name)
+{
+    for (const manifest_file& file : manifest(where, where.install_folder))
+        if (file.source.filename() == name)
+            return file.destination;
+    throw std::runtime_error("not in the payload");
+}
+
 // The cases that compare the whole machine run alone: any other test would show in it.
 using machine_wide = wizard_case;
 
@@ -246,8 +256,35 @@ TEST_F(machine_wide, a_quick_installation_installs_every_file_link_and_key_and_i
     EXPECT_EQ(exit_code, std::optional<DWORD>(0));
     EXPECT_TRUE(saved_installer_size()) << "the window's size is kept";
 
-    // The installed uninstall program takes everything away again.
-    ASSERT_TRUE(uninstall(where.install_folder));
+    // The Start-menu shortcut starts Tilewright, which opens a sample handed to it and shows it.
+    {
+        const std::wstring application = where.install_folder + L"\\Tilewright.exe";
+        const std::wstring sample = manifest_destination(where, L"Courtyard.cal");
+        const std::wstring link = where.programs_folder + L"\\Tilewright 1.22a.lnk";
+        const std::wstring parameters = L"\"" + sample + L"\"";
+        SHELLEXECUTEINFOW run{};
+        run.cbSize = sizeof run;
+        run.lpFile = link.c_str();
+        run.lpParameters = parameters.c_str();
+        run.nShow = SW_SHOWNORMAL;
+        ASSERT_TRUE(ShellExecuteExW(&run)) << GetLastError();
+        HWND window = nullptr;
+        ASSERT_TRUE(wait_until([&] { return (window = application_window(application)) != nullptr; }))
+            << "Tilewright shows no window";
+        child_process started = child_process::attach(window_process(window));
+        // The title names the sample's layout ("Courtyard" in its file) once it is open.
+        EXPECT_TRUE(wait_until([&] { return window_text(window).starts_with(L"Courtyard"); })) << window_text(window);
+        close_window(window);
+        EXPECT_EQ(started.wait_for_exit(), std::optional<DWORD>(0));
+    }
+
+    // The uninstall entry's command, run as the system runs it, takes everything away again.
+    const std::wstring command = string_value(
+        HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tilewright", L"UninstallString");
+    {
+        child_process uninstaller(command);
+        ASSERT_TRUE(answer_removal(&uninstaller)) << command;
+    }
     EXPECT_EQ(take_snapshot(), before);
     EXPECT_EQ(difference(machine_before, whole_machine()), L"") << "the whole machine as it was";
 }

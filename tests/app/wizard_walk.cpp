@@ -30,36 +30,6 @@ namespace fs = std::filesystem;
 using namespace testing_support;
 using namespace wizard_testing;
 
-struct window_search {
-    const std::wstring* program;
-    HWND found;
-};
-
-BOOL CALLBACK match_program(HWND window, LPARAM parameter)
-{
-    auto& search = *reinterpret_cast<window_search*>(parameter);
-    if (!IsWindowVisible(window) || GetWindow(window, GW_OWNER))
-        return TRUE;
-    DWORD id = 0;
-    GetWindowThreadProcessId(window, &id);
-    const mw::unique_handle process{OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id)};
-    wchar_t image[MAX_PATH];
-    DWORD length = MAX_PATH;
-    if (!process || !QueryFullProcessImageNameW(process.get(), 0, image, &length) ||
-        lstrcmpiW(image, search.program->c_str()) != 0)
-        return TRUE;
-    search.found = window;
-    return FALSE;
-}
-
-// A visible top-level window of a process that runs `program`; null when there is none.
-HWND application_window(const std::wstring& program)
-{
-    window_search search{&program, nullptr};
-    EnumWindows(match_program, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 class walk {
 public:
     explicit walk(fs::path folder) : folder_(std::move(folder)) { fs::create_directories(folder_); }

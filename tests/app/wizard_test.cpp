@@ -25,6 +25,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <iostream>
 #include <cstring>
 #include <filesystem>
@@ -746,6 +747,93 @@ TEST_F(wizard_case, an_advanced_installation_goes_to_the_typed_folder_with_only_
               0);
     ASSERT_TRUE(uninstall(folder));
     EXPECT_EQ(take_snapshot(), before);
+}
+
+// A folder of its own on drive T:, which the test runner maps to another file system: made
+// unique, removed with all it holds.
+class other_volume_folder {
+public:
+    other_volume_folder()
+    {
+        for (unsigned n = GetTickCount();; ++n) {
+            wchar_t name[32];
+            std::swprintf(name, 32, L"T:\\mw-scenario-%08x", n);
+            path_ = name;
+            if (CreateDirectoryW(path_.c_str(), nullptr))
+                return;
+            if (GetLastError() != ERROR_ALREADY_EXISTS)
+                throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "CreateDirectory");
+        }
+    }
+    ~other_volume_folder()
+    {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    other_volume_folder(const other_volume_folder&) = delete;
+    other_volume_folder& operator=(const other_volume_folder&) = delete;
+    const std::wstring& path() const { return path_; }
+
+private:
+    std::wstring path_;
+};
+
+TEST_F(machine_wide, an_advanced_installation_in_german_onto_another_volume_with_the_desktop_shortcut_only_leaves_no_trace)
+{
+    if (GetDriveTypeW(L"T:\\") == DRIVE_NO_ROOT_DIR)
+        GTEST_SKIP() << "there is no drive T: on another file system (the test runner maps it where /dev/shm is writable)";
+    const std::vector<std::wstring> machine_before = whole_machine();
+    {
+        other_volume_folder target;
+        const std::wstring folder = target.path() + L"\\Kacheln\\Tilewright";
+        {
+            wizard setup;
+            HWND combo = control(setup.page_window(start_page), IDC_LANGUAGE_LIST);
+            const std::vector<std::wstring> items = combo_items(combo);
+            const setup::language_index german = 2;
+            const auto found = std::find(items.begin(), items.end(), setup::native_language_name(german));
+            ASSERT_NE(found, items.end());
+            select_combo_item(combo, static_cast<int>(found - items.begin()));
+            setup::set_language(german);
+            ASSERT_TRUE(wait_until([&] { return setup.button_text(IDC_NEXT) == load_string(IDS_NEXT) + L" >"; }));
+
+            ASSERT_TRUE(setup.next_to(mode_page));
+            HWND mode = setup.page_window(mode_page);
+            set_checked(control(mode, IDC_ADVANCED_MODE), true);
+            ASSERT_TRUE(wait_until([&] { return is_checked(control(mode, IDC_ADVANCED_MODE)); }));
+            ASSERT_TRUE(setup.next_to(options_page));
+            HWND options = setup.page_window(options_page);
+            set_control_text(options, IDC_FOLDER_EDIT, L"");
+            type_text(control(options, IDC_FOLDER_EDIT), folder);
+            set_checked(control(options, IDC_MENU_SHORTCUT), false);
+            ASSERT_TRUE(wait_until([&] { return !is_checked(control(options, IDC_MENU_SHORTCUT)); }));
+            ASSERT_TRUE(setup.next_to(install_page));
+            const std::wstring summary = control_text(setup.page_window(install_page), IDC_INSTALL_LOG);
+            EXPECT_NE(summary.find(format_text(load_string(IDS_INSTALLATION_FOLDER), folder)), std::wstring::npos) << summary;
+            EXPECT_EQ(summary.find(load_string(IDS_CREATING_MENU_SHORTCUT)), std::wstring::npos);
+            EXPECT_NE(summary.find(load_string(IDS_CREATING_DESKTOP_SHORTCUT)), std::wstring::npos);
+            ASSERT_TRUE(setup.install());
+            EXPECT_EQ(setup.status(install_page), hint(IDS_CONTINUE, IDS_NEXT));
+            ASSERT_TRUE(setup.next_to(end_page));
+            setup.press(IDC_EXIT);
+            EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
+        }
+        EXPECT_TRUE(fs::exists(folder + L"\\Tilewright.exe"));
+        EXPECT_FALSE(fs::exists(where.install_folder)) << "nothing in the default folder";
+        EXPECT_FALSE(fs::exists(where.programs_folder + L"\\Tilewright 1.22a.lnk")) << "no menu shortcut";
+        EXPECT_EQ(lstrcmpiW(shortcut_target(where.desktop + L"\\Tilewright 1.22a.lnk").c_str(),
+                            (folder + L"\\Tilewright.exe").c_str()),
+                  0);
+        // The samples went to the folder named in the chosen language.
+        const std::wstring samples = where.desktop + L"\\" + format_text(load_string(IDS_EXAMPLES), L"Tilewright");
+        EXPECT_TRUE(fs::exists(samples + L"\\Courtyard.cal")) << samples;
+
+        ASSERT_TRUE(uninstall(folder));
+        EXPECT_FALSE(fs::exists(target.path() + L"\\Kacheln")) << "the typed folder's parent made by the setup is gone";
+    }
+    setup::set_language(setup::pick_user_language(setup::setup_languages));
+    EXPECT_EQ(take_snapshot(), before);
+    EXPECT_EQ(difference(machine_before, whole_machine()), L"") << "the whole machine as it was";
 }
 
 } // namespace

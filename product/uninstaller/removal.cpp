@@ -358,6 +358,12 @@ removal_report remove_installation(const std::vector<mw::log_record>& records, c
 
     const bool registered = std::any_of(records.begin(), records.end(),
                                         [](const mw::log_record& r) { return r.kind == mw::class_registration; });
+    // A registration the application confirmed at installation. One it did not confirm (it
+    // failed, or the application never started) is undone all the same, but when that fails
+    // there is nothing known to be left behind.
+    const bool confirmed = std::any_of(records.begin(), records.end(), [](const mw::log_record& r) {
+        return r.kind == mw::class_registration && r.done;
+    });
     bool unregistration_tried = false;
     auto unregister_once = [&] {
         if (!registered || unregistration_tried)
@@ -372,7 +378,7 @@ removal_report remove_installation(const std::vector<mw::log_record>& records, c
         } catch (const std::exception&) {
             unregistered = false;
         }
-        report.unregistration_failed = !unregistered;
+        report.unregistration_failed = !unregistered && confirmed;
     };
 
     const std::optional<std::wstring> running =

@@ -568,10 +568,51 @@ void leave(wizard& setup)
     EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
 }
 
+// A fault, and the whole machine after it compared with the machine before the attempt. The
+// test's own scratch folder (the damaged setup copies, the folders it types) is the test's, not
+// the setup's. These cases run alone.
 class wizard_failure : public wizard_case {
 protected:
+    void SetUp() override
+    {
+        wizard_case::SetUp();
+        machine_before = machine_now();
+    }
+
+    // The whole machine but the test's own scratch folder.
+    std::vector<std::wstring> machine_now() const
+    {
+        std::vector<std::wstring> lines = whole_machine();
+        const std::wstring own = scratch.path().wstring();
+        std::erase_if(lines, [&](const std::wstring& line) {
+            return line.size() > own.size() && CompareStringOrdinal(line.c_str(), static_cast<int>(own.size()), own.c_str(),
+                                                                    static_cast<int>(own.size()), TRUE) == CSTR_EQUAL;
+        });
+        return lines;
+    }
+
+    // Without the fault, the real setup installs; its installation is then removed, and the
+    // machine is as it was before the attempt.
+    void expect_another_attempt_succeeds()
+    {
+        {
+            wizard setup;
+            ASSERT_TRUE(setup.next_to(mode_page));
+            ASSERT_TRUE(setup.next_to(install_page));
+            ASSERT_TRUE(setup.install());
+            EXPECT_EQ(setup.status(install_page), hint(IDS_CONTINUE, IDS_NEXT)) << "the second attempt installs";
+            ASSERT_TRUE(setup.next_to(end_page));
+            setup.press(IDC_EXIT);
+            EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
+        }
+        EXPECT_TRUE(fs::exists(where.install_folder + L"\\Tilewright.exe"));
+        EXPECT_TRUE(uninstall(where.install_folder));
+        EXPECT_EQ(difference(machine_before, machine_now()), L"") << "after the second attempt and its removal";
+    }
+
     scratch_folder scratch;
     const std::wstring damaged_setup = scratch / L"setup.exe";
+    std::vector<std::wstring> machine_before;
 };
 
 TEST_F(wizard_failure, a_damaged_or_truncated_payload_fails_with_code_4_before_anything_is_written)
@@ -606,7 +647,9 @@ TEST_F(wizard_failure, a_damaged_or_truncated_payload_fails_with_code_4_before_a
         EXPECT_FALSE(fs::exists(where.install_folder)) << "no folder created";
         leave(setup);
         EXPECT_EQ(take_snapshot(), before);
+        EXPECT_EQ(difference(machine_before, machine_now()), L"") << "the whole machine as it was";
     }
+    expect_another_attempt_succeeds();
 }
 
 TEST_F(wizard_failure, a_wrong_crc_over_an_installation_puts_every_replaced_file_back_and_removes_every_new_one)
@@ -633,6 +676,7 @@ TEST_F(wizard_failure, a_wrong_crc_over_an_installation_puts_every_replaced_file
     ASSERT_TRUE(DeleteFileW(last.c_str()));
     const auto contents = file_contents(where);
     const machine_snapshot installed = take_snapshot();
+    const std::vector<std::wstring> machine_installed = machine_now();
 
     make_setup_with_payload(damaged_setup, with_wrong_crc_of_last(items));
     {
@@ -646,6 +690,10 @@ TEST_F(wizard_failure, a_wrong_crc_over_an_installation_puts_every_replaced_file
         leave(setup);
     }
     EXPECT_EQ(take_snapshot(), installed);
+    EXPECT_EQ(difference(machine_installed, machine_now()), L"") << "the whole machine as before the attempt";
+    // The installation there before is removed; then the setup without the fault installs.
+    EXPECT_TRUE(uninstall(where.install_folder));
+    expect_another_attempt_succeeds();
 }
 
 TEST_F(wizard_failure, a_locked_destination_fails_with_its_system_code_and_a_second_attempt_succeeds)
@@ -656,6 +704,7 @@ TEST_F(wizard_failure, a_locked_destination_fails_with_its_system_code_and_a_sec
     write_bytes(held, "held open");
     HANDLE file = CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    const std::vector<std::wstring> machine_attempt = machine_now();
 
     wizard setup;
     ASSERT_TRUE(setup.next_to(mode_page));
@@ -666,6 +715,7 @@ TEST_F(wizard_failure, a_locked_destination_fails_with_its_system_code_and_a_sec
     EXPECT_FALSE(fs::exists(where.install_folder + L"\\Tilewright.exe"));
     CloseHandle(file);
     EXPECT_EQ(read_bytes(held), "held open") << "the file in use is left as it was";
+    EXPECT_EQ(difference(machine_attempt, machine_now()), L"") << "the whole machine as before the attempt";
     ASSERT_TRUE(setup.install());
     EXPECT_EQ(setup.status(install_page), hint(IDS_CONTINUE, IDS_NEXT));
     EXPECT_TRUE(fs::exists(where.install_folder + L"\\Tilewright.exe"));
@@ -963,10 +1013,12 @@ TEST_F(wizard_failure, a_registration_that_fails_fails_the_registry_step_only_an
             EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
         }
         EXPECT_TRUE(fs::exists(where.install_folder + L"\\Uninstall.ulog"));
-        uninstall(where.install_folder);
+        EXPECT_TRUE(uninstall(where.install_folder));
         EXPECT_EQ(take_snapshot(), before) << "the removal is complete";
+        EXPECT_EQ(difference(machine_before, machine_now()), L"") << "the whole machine as it was";
         remove_leftovers();
     }
+    expect_another_attempt_succeeds();
 }
 
 TEST_F(wizard_failure, an_installation_folder_that_cannot_be_made_fails_with_the_systems_code_and_another_succeeds)
@@ -994,6 +1046,7 @@ TEST_F(wizard_failure, an_installation_folder_that_cannot_be_made_fails_with_the
     std::wcout << L"A folder below a file: " << status << L"\n";
     EXPECT_EQ(read_bytes(file), "not a folder");
     EXPECT_EQ(take_snapshot(), before);
+    EXPECT_EQ(difference(machine_before, machine_now()), L"") << "the whole machine as it was";
 
     // Back to the options, a folder that can be made, and the same wizard installs.
     ASSERT_TRUE(setup.back_to(options_page));
@@ -1007,6 +1060,7 @@ TEST_F(wizard_failure, an_installation_folder_that_cannot_be_made_fails_with_the
     EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
     EXPECT_TRUE(uninstall(scratch / L"Tilewright"));
     EXPECT_EQ(take_snapshot(), before);
+    EXPECT_EQ(difference(machine_before, machine_now()), L"") << "after the second attempt and its removal";
 }
 
 TEST_F(wizard_failure, a_second_setup_started_during_an_installation_is_refused_and_the_first_is_unaffected)
@@ -1032,6 +1086,7 @@ TEST_F(wizard_failure, a_second_setup_started_during_an_installation_is_refused_
     EXPECT_EQ(first.process.wait_for_exit(), std::optional<DWORD>(0));
     EXPECT_TRUE(uninstall(where.install_folder));
     EXPECT_EQ(take_snapshot(), before);
+    EXPECT_EQ(difference(machine_before, machine_now()), L"") << "the whole machine as it was";
 }
 
 TEST_F(wizard_failure, the_installed_application_running_at_start_is_asked_about_and_cancel_changes_nothing)
@@ -1048,6 +1103,7 @@ TEST_F(wizard_failure, the_installed_application_running_at_start_is_asked_about
     const machine_snapshot installed = take_snapshot();
     child_process application{L"\"" + where.install_folder + L"\\Tilewright.exe\""};
     ASSERT_TRUE(wait_for_window({.process_id = application.id()}, installation_timeout)) << "Tilewright runs";
+    const std::vector<std::wstring> machine_installed = machine_now();
     {
         child_process setup{setup_command()};
         const auto box = wait_for_message_box(setup.id(), installation_timeout);
@@ -1057,9 +1113,28 @@ TEST_F(wizard_failure, the_installed_application_running_at_start_is_asked_about
         answer(*box, IDCANCEL);
         EXPECT_EQ(setup.wait_for_exit(), std::optional<DWORD>(0));
     }
+    EXPECT_EQ(difference(machine_installed, machine_now()), L"") << "the whole machine as before the attempt";
     application.terminate();
     EXPECT_EQ(take_snapshot(), installed) << "nothing changed";
     EXPECT_TRUE(uninstall(where.install_folder));
+    expect_another_attempt_succeeds();
+}
+
+TEST_F(wizard_failure, leaving_in_the_middle_of_the_wizard_changes_nothing)
+{
+    wizard setup;
+    ASSERT_TRUE(setup.next_to(mode_page));
+    HWND mode = setup.page_window(mode_page);
+    set_checked(control(mode, IDC_ADVANCED_MODE), true);
+    ASSERT_TRUE(wait_until([&] { return is_checked(control(mode, IDC_ADVANCED_MODE)); }));
+    ASSERT_TRUE(setup.next_to(options_page));
+    setup.press(IDC_EXIT);
+    const auto question = wait_for_message_box(setup.process.id());
+    ASSERT_TRUE(question) << "leaving asks";
+    answer(*question, IDYES);
+    EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
+    EXPECT_EQ(difference(machine_before, machine_now()), L"") << "the whole machine as it was";
+    expect_another_attempt_succeeds();
 }
 
 } // namespace

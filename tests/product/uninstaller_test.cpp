@@ -176,6 +176,21 @@ TEST_F(removal, a_failed_unregistration_is_reported_and_the_rest_is_removed)
     EXPECT_FALSE(key_exists());
 }
 
+TEST_F(removal, an_unconfirmed_registration_is_undone_but_its_failure_leaves_the_removal_complete)
+{
+    // The application did not confirm its registration at installation (it failed or never
+    // started): the uninstall program still asks it to undo whatever it may have done.
+    for (mw::log_record& r : records)
+        if (r.kind == mw::class_registration)
+            r.done = false;
+    unregistration_result = false;
+    const removal_report report = remove_installation(records, settings());
+    ASSERT_EQ(unregistrations.size(), 1u);
+    EXPECT_FALSE(report.unregistration_failed);
+    EXPECT_TRUE(report.complete());
+    EXPECT_FALSE(fs::exists(layout.install));
+}
+
 TEST_F(removal, changed_user_files_are_kept_and_unchanged_ones_removed)
 {
     // A module and the sample written an hour after the installation ended, and a plain file

@@ -10,10 +10,12 @@
 #include "resources/resource_ids.h"
 #include "support/paths.hpp"
 #include "support/unique_handle.hpp"
+#include "tests/engine/grant_recorder.hpp"
 #include "tests/scratch.hpp"
 #include "tools/payload_pack.hpp"
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +23,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <future>
 #include <regex>
 #include <sstream>
@@ -261,6 +264,52 @@ TEST_F(installation, a_complete_run_installs_narrates_and_records_every_step)
             EXPECT_TRUE(mw::same_path(found[0].path, path)) << kind;
             EXPECT_TRUE(fs::exists(path)) << kind;
         }
+    }
+}
+
+// The product's own payload, its application replaced by the stand-in, installed: the access
+// lists it builds open to users exactly the shared data folders (full control, for all below
+// them) and the module files (change, no more), and nothing in the installation or sample
+// folders. It writes to the product's real data folders, so it runs apart from the tests that
+// install the product.
+TEST_F(installation, users_get_full_access_to_the_shared_data_folders_and_change_access_to_modules_only)
+{
+    const std::wstring data = csidl_folder(CSIDL_COMMON_APPDATA, nullptr) + L"\\Marrowind Works";
+    const auto remove_data = [&] {
+        std::error_code ignored;
+        for (const auto& e : fs::recursive_directory_iterator(data, ignored))
+            SetFileAttributesW(e.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+        fs::remove_all(data, ignored);
+    };
+    remove_data();
+    std::vector<pack_item> items = read_manifest(fs::path(L"" MW_PAYLOAD_MANIFEST), fs::path(L"" MW_PAYLOAD_FILES));
+    std::vector<std::wstring> modules;
+    for (pack_item& item : items) {
+        if (item.kind == 1)
+            item.bytes = fixture_application();
+        if (item.kind == 3)
+            modules.push_back(data + L"\\Modules\\Tilewright\\" + fs::path(item.source).filename().wstring());
+    }
+    ASSERT_EQ(modules.size(), 7u);
+    {
+        testing_support::grant_recorder grants;
+        const bool installed = run(items);
+        const std::vector<testing_support::stored_grant> recorded = testing_support::stored_grants();
+        remove_data();
+        ASSERT_TRUE(installed) << observer.log;
+
+        std::map<std::wstring, std::pair<DWORD, BYTE>> expected;
+        for (const wchar_t* folder : {L"", L"\\Textures", L"\\Modules", L"\\Textures\\Tilewright", L"\\Modules\\Tilewright"})
+            expected[data + folder] = {0x1F01FF, CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE};
+        for (const std::wstring& module : modules)
+            expected[module] = {0x13019F, 0};
+        std::map<std::wstring, std::pair<DWORD, BYTE>> granted;
+        for (const auto& grant : recorded) {
+            EXPECT_EQ(grant.users_entries, 1) << fs::path(grant.path) << ": one entry for the Users group";
+            EXPECT_TRUE(granted.emplace(grant.path, std::pair{grant.mask, grant.flags}).second)
+                << fs::path(grant.path) << " granted twice";
+        }
+        EXPECT_EQ(granted, expected);
     }
 }
 

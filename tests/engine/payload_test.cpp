@@ -7,6 +7,7 @@
 #include "support/paths.hpp"
 
 #include "support/memstream.hpp"
+#include "tests/engine/grant_recorder.hpp"
 #include "tests/scratch.hpp"
 #include "tools/payload_pack.hpp"
 
@@ -31,6 +32,10 @@ using setup::pack_item;
 using testing_support::read_bytes;
 using testing_support::scratch_folder;
 using testing_support::write_bytes;
+using testing_support::grant_recorder;
+using testing_support::record_grant;
+using testing_support::stored_grant;
+using testing_support::stored_grants;
 
 std::string pattern(std::size_t n, unsigned seed)
 {
@@ -424,64 +429,6 @@ TEST(extract_payload, a_file_that_cannot_be_opened_fails_with_its_system_error_a
     EXPECT_EQ(rec.failure()->code.value(), ERROR_ACCESS_DENIED);
     EXPECT_TRUE(mw::same_path(rec.failure()->path, dir / L"Install\\Lang\\French.dll"));
 }
-
-// What grant_users_access would store, seen through its store seam: the file system of the
-// tests' Wine keeps no access lists, so reading them back would show nothing.
-struct stored_grant {
-    std::wstring path;
-    int users_entries = 0; // entries of the built-in Users group
-    DWORD mask = 0;
-    BYTE flags = 0;
-    std::vector<BYTE> others; // every other entry, back to back
-};
-
-std::vector<stored_grant>& stored_grants()
-{
-    static std::vector<stored_grant> grants;
-    return grants;
-}
-
-BOOL WINAPI record_grant(LPCWSTR path, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor)
-{
-    stored_grant grant;
-    grant.path = path;
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    BYTE users[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof users;
-    if (what != DACL_SECURITY_INFORMATION || !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) ||
-        !present || !dacl || !CreateWellKnownSid(WinBuiltinUsersSid, nullptr, users, &size)) {
-        grant.users_entries = -1;
-    } else {
-        for (DWORD i = 0; i < dacl->AceCount; ++i) {
-            void* ace = nullptr;
-            GetAce(dacl, i, &ace);
-            auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-            if (allowed->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && EqualSid(&allowed->SidStart, users)) {
-                ++grant.users_entries;
-                grant.mask = allowed->Mask;
-                grant.flags = allowed->Header.AceFlags;
-            } else {
-                const auto* bytes = static_cast<const BYTE*>(ace);
-                grant.others.insert(grant.others.end(), bytes, bytes + allowed->Header.AceSize);
-            }
-        }
-    }
-    stored_grants().push_back(grant);
-    return TRUE;
-}
-
-// Records the grants instead of storing them, for the life of the object.
-class grant_recorder {
-public:
-    grant_recorder() : previous_(setup::details::replace_file_security_store(record_grant)) { stored_grants().clear(); }
-    ~grant_recorder() { setup::details::replace_file_security_store(previous_); }
-    grant_recorder(const grant_recorder&) = delete;
-    grant_recorder& operator=(const grant_recorder&) = delete;
-
-private:
-    setup::details::file_security_store previous_;
-};
 
 TEST(extract_payload, opens_shared_folders_when_first_written_into)
 {

@@ -60,9 +60,20 @@ void dlg_install::show_summary()
 
 void dlg_install::append_log(const std::wstring& text)
 {
+    appended_ += text;
+    if (!running_)
+        show_appended();
+}
+
+void dlg_install::show_appended()
+{
+    last_shown_ = GetTickCount64();
+    if (appended_.empty())
+        return;
     SendDlgItemMessageW(hwnd(), IDC_INSTALL_LOG, EM_SETSEL, 0x7FFFFFFF, -1);
-    SendDlgItemMessageW(hwnd(), IDC_INSTALL_LOG, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    SendDlgItemMessageW(hwnd(), IDC_INSTALL_LOG, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(appended_.c_str()));
     SendDlgItemMessageW(hwnd(), IDC_INSTALL_LOG, EM_LINESCROLL, 0, 1);
+    appended_.clear();
 }
 
 void dlg_install::set_status(const std::wstring& text)
@@ -72,6 +83,9 @@ void dlg_install::set_status(const std::wstring& text)
 
 void dlg_install::set_progress(int percent)
 {
+    if (percent == percent_)
+        return;
+    percent_ = percent;
     SendDlgItemMessageW(hwnd(), IDC_INSTALL_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
 }
 
@@ -82,12 +96,27 @@ void dlg_install::show_progress()
 
 void dlg_install::pump()
 {
+    if (GetTickCount64() - last_shown_ >= log_interval)
+        show_appended();
     pump_messages(GetAncestor(hwnd(), GA_ROOT));
 }
 
 bool dlg_install::do_installation()
 {
     const wait_cursor cursor;
+    // The log's lines in batches while the run goes on; whatever is left when it ends, shown.
+    struct batched_log {
+        dlg_install& page;
+        explicit batched_log(dlg_install& page) : page(page) { page.running_ = true; }
+        ~batched_log()
+        {
+            page.running_ = false;
+            page.show_appended();
+        }
+        batched_log(const batched_log&) = delete;
+        batched_log& operator=(const batched_log&) = delete;
+    } const batched{*this};
+    percent_ = -1;
     try {
         std::unique_ptr<std::istream> payload = open_payload_resource(IDR_PAYLOAD_TYPE, IDR_PAYLOAD);
         std::istringstream missing;

@@ -24,7 +24,9 @@ public:
 
     // Replaces the log with the summary of the chosen options.
     void show_summary();
-    // Appends the text to the log as it is and scrolls by one line.
+    // Appends the text to the log as it is and scrolls by one line. While an installation
+    // runs, the text reaches the box at the next pump that comes at least log_interval after
+    // the last one that showed text, and at the run's end.
     void append_log(const std::wstring& text) override;
 
     // Runs the installation of the setup's own payload (resource 260/134). True when the
@@ -38,9 +40,19 @@ private:
     void set_progress(int percent) override;
     void show_progress() override;
     void pump() override;
+    // Puts the text appended since the last time into the box.
+    void show_appended();
 
     app_context& context_;
     installation_settings settings_;
+    // The edit control lays its whole text out again for every change it is given (tens of
+    // milliseconds each for the run's log under some systems): a run's lines are given in
+    // batches, a few times a second.
+    static constexpr ULONGLONG log_interval = 100; // ms
+    bool running_ = false;
+    std::wstring appended_;
+    ULONGLONG last_shown_ = 0;
+    int percent_ = -1; // the progress bar's position; a position it already has is not sent again
 };
 
 // Handles every message waiting for this thread: a message for the dialog `dialog` (or one of

@@ -331,6 +331,32 @@ TEST_F(wizard_case, exit_asks_unless_nothing_can_be_installed_or_a_reinstallatio
         const bool newer = std::wstring(c.installed) == L"installed_1_23_0_0";
         EXPECT_EQ(setup.button_enabled(IDC_NEXT), !newer);
         EXPECT_FALSE(setup.button_enabled(IDC_BACK));
+        // What the start page says of the installation it found; a version in a text is the
+        // installed file's, in whatever form the page gives it.
+        const std::wstring info = control_text(setup.page_window(start_page), IDC_INFO);
+        const std::wstring first = format_text(load_string(IDS_FIRST_INSTALLATION), setup::product_title);
+        const auto with_version = [&](const std::wstring& text, const wchar_t* version) {
+            const std::wstring hole = L"\x01";
+            const std::wstring pattern = format_text(text, hole, setup::product_title);
+            const std::size_t at = pattern.find(hole);
+            const std::wstring before = pattern.substr(0, at), after = pattern.substr(at + hole.size());
+            return info.size() > before.size() + after.size() && info.starts_with(before) && info.ends_with(after) &&
+                   info.substr(before.size(), info.size() - before.size() - after.size()).find(version) != std::wstring::npos;
+        };
+        const std::wstring installed(c.installed);
+        if (installed.empty())
+            EXPECT_EQ(info, first);
+        else if (installed == L"version_1_22_1_1")
+            EXPECT_EQ(info, format_text(load_string(IDS_ALREADY_INSTALLED), setup::product_title) + L"\n" +
+                                load_string(IDS_CONFIRM_REINSTALLATION));
+        else if (newer)
+            EXPECT_TRUE(with_version(first + L"\n" + load_string(IDS_NEWER_INSTALLED), L"1.23")) << info;
+        else
+            EXPECT_TRUE(with_version(load_string(IDS_UPDATE), L"1.21")) << info;
+        EXPECT_EQ(setup.status(start_page),
+                  newer ? hint(IDS_EXIT_INSTALLATION, IDS_CANCEL)
+                        : installed == L"version_1_22_1_1" ? format_text(load_string(IDS_CONTINUE_OR_EXIT), load_string(IDS_NEXT), load_string(IDS_CANCEL))
+                                                           : hint(IDS_CONTINUE, IDS_NEXT));
         // Forward as a quick installation goes: the mode page leads to the install page.
         for (int page = start_page; page < c.page;) {
             page = page == mode_page ? install_page : page + 1;

@@ -367,7 +367,7 @@ std::optional<message_box> next_uninstall_box(const message_box* previous)
 
 } // namespace
 
-bool answer_removal(child_process* program)
+bool answer_removal(child_process* program, std::wstring* report_text)
 {
     const auto question = next_uninstall_box(nullptr);
     if (!question)
@@ -385,6 +385,8 @@ bool answer_removal(child_process* program)
     if (!report)
         return false;
     child_process copy = child_process::attach(window_process(report->window));
+    if (report_text)
+        *report_text = report->text;
     answer(*report, report->buttons.at(0));
     const bool copy_succeeded = copy.wait_for_exit(installation_timeout) == std::optional<DWORD>(0);
     return copy_succeeded && (!program || program->wait_for_exit(installation_timeout) == std::optional<DWORD>(0));

@@ -94,8 +94,8 @@ bool uninstall(const std::wstring& install_folder);
 
 // Answers the uninstall program's question with Yes and its copy's report, whoever started it;
 // true when the copy (and `program`, when given) ended with 0. A refusal (the program shows no
-// question) is closed and gives false.
-bool answer_removal(testing_support::child_process* program);
+// question) is closed and gives false. `report`, when given, receives the text of the report.
+bool answer_removal(testing_support::child_process* program, std::wstring* report = nullptr);
 
 // Removes whatever an earlier, interrupted run may have left of the product: the uninstall
 // program where there is one, else the folders, shortcuts and keys themselves.

@@ -1008,6 +1008,118 @@ std::string payload_with_application(const std::string& application)
     return setup::bzip2_compress(setup::build_archive(items));
 }
 
+// An installation of an older release (the same sources built as version 1.20.0.3), used for
+// a while, then updated by this setup, then removed.
+TEST_F(machine_wide, an_update_keeps_the_users_changes_and_choices_and_its_merged_log_removes_both_releases)
+{
+    scratch_folder scratch;
+    const std::wstring folder = scratch / L"Tilewright";
+    const std::wstring older_setup = scratch / L"setup-1.20.exe";
+    make_setup_with_payload(older_setup,
+                            payload_with_application(read_bytes(fs::path(program_beside_tests(L"tilewright-1.20.0.3\\Tilewright.exe")))));
+    const std::vector<std::wstring> machine_before = whole_machine();
+    const auto install = [&](const std::wstring& command, bool advanced) {
+        wizard setup{command};
+        if (advanced) {
+            EXPECT_EQ(control_text(setup.page_window(start_page), IDC_INFO),
+                      format_text(load_string(IDS_FIRST_INSTALLATION), setup::product_title));
+            EXPECT_TRUE(setup.next_to(mode_page));
+            HWND mode = setup.page_window(mode_page);
+            set_checked(control(mode, IDC_ADVANCED_MODE), true);
+            EXPECT_TRUE(wait_until([&] { return is_checked(control(mode, IDC_ADVANCED_MODE)); }));
+            EXPECT_TRUE(setup.next_to(options_page));
+            HWND options = setup.page_window(options_page);
+            set_control_text(options, IDC_FOLDER_EDIT, L"");
+            type_text(control(options, IDC_FOLDER_EDIT), folder);
+            set_checked(control(options, IDC_DESKTOP_SHORTCUT), false);
+            EXPECT_TRUE(wait_until([&] { return !is_checked(control(options, IDC_DESKTOP_SHORTCUT)); }));
+        } else {
+            const std::wstring info = control_text(setup.page_window(start_page), IDC_INFO);
+            const std::wstring update = format_text(load_string(IDS_UPDATE), L"\x01", setup::product_title);
+            EXPECT_TRUE(info.starts_with(update.substr(0, update.find(L'\x01')))) << info;
+            EXPECT_NE(info.find(L"1.20"), std::wstring::npos) << info;
+            EXPECT_TRUE(setup.next_to(mode_page));
+        }
+        EXPECT_TRUE(setup.next_to(install_page));
+        const std::wstring summary = control_text(setup.page_window(install_page), IDC_INSTALL_LOG);
+        EXPECT_NE(summary.find(format_text(load_string(IDS_INSTALLATION_FOLDER), folder)), std::wstring::npos) << summary;
+        EXPECT_NE(summary.find(load_string(IDS_CREATING_MENU_SHORTCUT)), std::wstring::npos) << summary;
+        EXPECT_EQ(summary.find(load_string(IDS_CREATING_DESKTOP_SHORTCUT)), std::wstring::npos) << summary;
+        EXPECT_TRUE(setup.install());
+        const std::wstring log = control_text(setup.page_window(install_page), IDC_INSTALL_LOG);
+        EXPECT_EQ(setup.status(install_page), hint(IDS_CONTINUE, IDS_NEXT)) << log;
+        EXPECT_TRUE(setup.next_to(end_page));
+        setup.press(IDC_EXIT);
+        EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
+        return log;
+    };
+
+    // The older release, in a folder of the user's with the menu shortcut only.
+    install(L"\"" + older_setup + L"\"", true);
+    ASSERT_TRUE(fs::exists(folder + L"\\Uninstall.ulog"));
+    // The user changes a module and deletes a sample.
+    const std::wstring module = manifest_destination(where, L"Grid.lbm");
+    const std::wstring sample = manifest_destination(where, L"Courtyard.cal");
+    ASSERT_TRUE(fs::exists(module) && fs::exists(sample));
+    // Some time after the installation: the uninstall program takes a file written within two
+    // seconds of its making for the installation's own.
+    Sleep(2500);
+    write_bytes(module, "the user's own grid");
+    // Where the file system gives a file's creation time as its last change, the uninstall
+    // program cannot tell a change that came before the last installation from the setup's own.
+    WIN32_FILE_ATTRIBUTE_DATA times{};
+    ASSERT_TRUE(GetFileAttributesExW(module.c_str(), GetFileExInfoStandard, &times));
+    const auto ticks = [](FILETIME t) { return (std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime; };
+    const bool creation_time_kept = ticks(times.ftLastWriteTime) >= ticks(times.ftCreationTime) + 20'000'000u;
+    ASSERT_TRUE(DeleteFileW(sample.c_str()));
+    const std::wstring other_sample = manifest_destination(where, L"Kitchen_Floor.cal");
+    const std::uint32_t other_sample_crc = file_crc(other_sample);
+
+    // This release over it: the previous installation's choices, no samples, the module kept.
+    const std::wstring log = install(setup_command(), false);
+    EXPECT_EQ(log.find(format_text(load_string(IDS_COPYING_FILE), sample)), std::wstring::npos) << "no sample written";
+    EXPECT_FALSE(fs::exists(sample)) << "the deleted sample stays deleted";
+    EXPECT_EQ(file_crc(other_sample), other_sample_crc);
+    EXPECT_EQ(read_bytes(module), "the user's own grid");
+    EXPECT_FALSE(fs::exists(where.desktop + L"\\Tilewright 1.22a.lnk"));
+    EXPECT_EQ(lstrcmpiW(shortcut_target(where.programs_folder + L"\\Tilewright 1.22a.lnk").c_str(),
+                        (folder + L"\\Tilewright.exe").c_str()),
+              0);
+    EXPECT_EQ(file_crc(folder + L"\\Tilewright.exe"),
+              file_crc(fs::path(L"" MW_PAYLOAD_FILES) / L"Tilewright.exe")) << "this release's program";
+    EXPECT_EQ(string_value(HKEY_LOCAL_MACHINE, L"Software\\Marrowind Works\\Tilewright", L"Replaced Version"), L"1.20.0.3");
+
+    // The merged log takes both releases away; only the module the user changed stays, reported.
+    std::wstring report;
+    {
+        child_process uninstaller(string_value(
+            HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tilewright", L"UninstallString"));
+        EXPECT_TRUE(answer_removal(&uninstaller, &report));
+    }
+    if (!creation_time_kept) {
+        EXPECT_EQ(difference(machine_before, whole_machine()), L"");
+        GTEST_SKIP() << "this platform gives a file's creation time as the time of its last change: the uninstall "
+                        "program cannot tell the module the user changed before the update from the setup's own, "
+                        "and removed it with the rest (everything else as checked above)";
+    }
+    EXPECT_NE(report.find(module), std::wstring::npos) << report;
+    const std::wstring data = where.common_data + L"\\Marrowind Works";
+    std::vector<std::wstring> left;
+    for (const std::wstring& line : std::vector<std::wstring>{[&] {
+             std::wistringstream lines(difference(machine_before, whole_machine()));
+             std::vector<std::wstring> all;
+             for (std::wstring line; std::getline(lines, line);)
+                 all.push_back(line);
+             return all;
+         }()})
+        left.push_back(line.substr(0, line.find(L" <folder>") != std::wstring::npos ? line.find(L" <folder>") : line.find(L" size ")));
+    EXPECT_EQ(left, (std::vector<std::wstring>{L"+ " + data, L"+ " + data + L"\\Modules", L"+ " + data + L"\\Modules\\Tilewright",
+                                               L"+ " + module}))
+        << "only the changed module and the folders that hold it";
+    remove_leftovers();
+    EXPECT_EQ(difference(machine_before, whole_machine()), L"");
+}
+
 TEST_F(wizard_failure, a_registration_that_fails_fails_the_registry_step_only_and_the_removal_stays_complete)
 {
     const std::string stand_in = read_bytes(fs::path(program_beside_tests(L"uninstaller_fixture_app.exe")));

@@ -17,6 +17,7 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <functional>
@@ -34,6 +35,11 @@ constexpr std::uint32_t module_access = 0x13019F;
 const std::wstring line_end = L"\r\n";
 
 using phase_clock = std::chrono::steady_clock;
+
+// The registration run is waited for in steps this long, the window's messages handled between.
+constexpr std::chrono::milliseconds registration_wait_step{50};
+// How long a hung application that was ended may take to be gone.
+constexpr DWORD hung_application_end_wait = 10000;
 
 // Opt-in timings for the wizard benchmark, which drives the setup from outside and cannot
 // otherwise tell the payload's own work from the rest of the run: when MW_INSTALL_TIMINGS
@@ -244,8 +250,8 @@ bool shortcut_step(app_context& context, const std::wstring& main_executable)
     return succeeded;
 }
 
-bool registry_step(app_context& context, const std::wstring& uninstaller, const std::wstring& main_executable,
-                   std::chrono::milliseconds bound)
+bool registry_step(app_context& context, installation_observer& observer, const std::wstring& uninstaller,
+                   const std::wstring& main_executable, std::chrono::milliseconds bound)
 {
     mw::uninstall_log& log = context.uninstall_log;
     bool entry_written = false;
@@ -257,7 +263,8 @@ bool registry_step(app_context& context, const std::wstring& uninstaller, const 
     bool registered = false;
     try {
         log.add_class_registration();
-        registered = register_application(main_executable, context.installed_version, context.setup_mutex, bound);
+        registered = register_application(main_executable, context.installed_version, context.setup_mutex, bound,
+                                          [&observer] { observer.pump(); });
         log.complete(registered, {});
         if (registered)
             SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
@@ -312,13 +319,14 @@ std::wstring registration_command_line(const std::wstring& main_executable, std:
 }
 
 bool register_application(const std::wstring& main_executable, std::uint64_t installed_version,
-                          setup_mutex& mutex, std::chrono::milliseconds bound) noexcept
+                          setup_mutex& mutex, std::chrono::milliseconds bound,
+                          const std::function<void()>& while_waiting) noexcept
 {
     try {
         std::wstring command = registration_command_line(main_executable, installed_version);
         const std::wstring folder = target_folder(main_executable);
         // The application may take the setup mutex while it registers; it comes back when the
-        // run ends, whatever its outcome.
+        // run ends, whatever its outcome (abandoned, when the application was ended holding it).
         mutex.release();
         struct take_back {
             setup_mutex& mutex;
@@ -335,13 +343,39 @@ bool register_application(const std::wstring& main_executable, std::uint64_t ins
             return false;
         const mw::unique_handle process(started.hProcess);
         const mw::unique_handle thread(started.hThread);
-        // An application that has not finished within the bound is taken as hung: the setup
-        // stops waiting, counts the registration as failed and leaves the process running.
-        const auto milliseconds = bound.count() < 0 ? 0 : bound.count();
-        const DWORD wait = WaitForSingleObject(
-            process.get(), milliseconds >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(milliseconds));
-        if (wait != WAIT_OBJECT_0)
-            return false;
+        // An application still running when the bound has passed is taken as hung: it is ended,
+        // so that it neither holds its executable (which the uninstall program must remove) nor
+        // counts as a running Tilewright for ever, and the registration has failed.
+        struct end_if_running {
+            HANDLE process;
+            ~end_if_running()
+            {
+                if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0)
+                    return;
+                TerminateProcess(process, ERROR_TIMEOUT);
+                WaitForSingleObject(process, hung_application_end_wait);
+            }
+        } end_hung{process.get()};
+        // The wait goes in short steps with the observer's pump between them, so that the
+        // window stays responsive however long the application takes.
+        const auto deadline = std::chrono::steady_clock::now() + std::max(bound, std::chrono::milliseconds(0));
+        bool pumping = static_cast<bool>(while_waiting);
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            const DWORD step = static_cast<DWORD>(std::clamp<std::int64_t>(left.count(), 0, registration_wait_step.count()));
+            const DWORD wait = WaitForSingleObject(process.get(), step);
+            if (wait == WAIT_OBJECT_0)
+                break;
+            if (wait != WAIT_TIMEOUT || left.count() <= 0)
+                return false; // hung (or the wait failed): ended on the way out
+            if (pumping) {
+                try {
+                    while_waiting();
+                } catch (...) {
+                    pumping = false; // a failing pump only stops the pumping; the wait goes on
+                }
+            }
+        }
         DWORD exit_code = 0;
         return GetExitCodeProcess(process.get(), &exit_code) && exit_code == static_cast<DWORD>(registration_succeeded);
     } catch (...) {
@@ -401,7 +435,8 @@ bool do_installation(app_context& context, std::istream& payload, installation_o
 
     begin_step(observer, IDS_WRITING_REGISTRY);
     end_step(observer,
-             registry_step(context, callback.uninstaller(), callback.main_executable(), settings.registration_bound));
+             registry_step(context, observer, callback.uninstaller(), callback.main_executable(),
+                           settings.registration_bound));
 
     begin_step(observer, IDS_WRITING_INSTALLATION_DATA);
     end_step(observer, log_step(context, callback.uninstaller()));

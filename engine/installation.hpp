@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <istream>
 #include <optional>
 #include <string>
@@ -42,9 +43,12 @@ public:
 };
 
 // How long the registration run of the installed application may take before the setup
-// stops waiting for it. Registration takes seconds; the bound only keeps a hung application
-// from holding the setup for ever, so it is generous for a slow machine.
-inline constexpr std::chrono::milliseconds default_registration_bound = std::chrono::minutes(5);
+// takes it as hung, ends it and counts the registration as failed. Registration takes well under
+// a second natively and a few seconds where 32-bit code is emulated; the bound only keeps a hung
+// application from holding the setup (and its own executable, and the count of running
+// Tilewright processes) for ever, so it is generous for a slow machine and still short enough
+// to wait for.
+inline constexpr std::chrono::milliseconds default_registration_bound = std::chrono::seconds(60);
 
 struct installation_settings {
     // The folder "<SamplePath>" names; nothing for string 1018 formatted with the product name.
@@ -68,11 +72,15 @@ std::wstring registration_command_line(const std::wstring& main_executable, std:
 
 // The registration run: starts the command line of registration_command_line in the
 // executable's folder (high priority, shown without activation) with the setup mutex released,
-// and takes the mutex back afterwards (without waiting). True when the application exited with
-// -10 within `bound`; false when it could not start, exited with another code, or still runs
-// when the bound has passed (it is left running). Never throws.
+// and takes the mutex back afterwards (without waiting). While it waits for the application it
+// calls `while_waiting` (the observer's pump) every few tens of milliseconds; an exception from
+// it stops those calls, not the wait. True when the application exited with -10 within `bound`;
+// false when it could not start, exited with another code, or still ran when the bound had
+// passed: it is then ended (TerminateProcess) and waited for, a few seconds at most, so that
+// it holds neither its executable nor the setup mutex. Never throws.
 bool register_application(const std::wstring& main_executable, std::uint64_t installed_version,
-                          setup_mutex& mutex, std::chrono::milliseconds bound) noexcept;
+                          setup_mutex& mutex, std::chrono::milliseconds bound,
+                          const std::function<void()>& while_waiting = {}) noexcept;
 
 // The option summary the install page shows before the installation: the product, the heading
 // of the options, the installation folder and the chosen shortcuts, each line ending in "\r\n".

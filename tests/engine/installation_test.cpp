@@ -12,6 +12,7 @@
 #include "support/unique_handle.hpp"
 #include "tests/engine/grant_recorder.hpp"
 #include "tests/scratch.hpp"
+#include "tests/ui_driver/ui_driver.hpp"
 #include "tools/payload_pack.hpp"
 
 #include <windows.h>
@@ -119,7 +120,8 @@ protected:
         if (!desktop.empty())
             DeleteFileW((desktop + L"\\" + title + L".lnk").c_str());
         for (const wchar_t* name :
-             {L"MW_FIXTURE_LOG", L"MW_FIXTURE_EXIT", L"MW_FIXTURE_HOLD", L"MW_FIXTURE_MUTEX", L"MW_INSTALL_TIMINGS"})
+             {L"MW_FIXTURE_LOG", L"MW_FIXTURE_EXIT", L"MW_FIXTURE_HOLD", L"MW_FIXTURE_HANG", L"MW_FIXTURE_MUTEX",
+              L"MW_INSTALL_TIMINGS"})
             SetEnvironmentVariableW(name, nullptr);
     }
 
@@ -444,9 +446,6 @@ TEST_F(installation, without_shortcuts_there_is_no_shortcut_step)
 
 TEST_F(installation, a_registration_that_fails_or_hangs_fails_the_registry_step_only)
 {
-    const std::wstring hold_name = testing_support::fresh_name(L"hold");
-    const mw::unique_handle hold(CreateEventW(nullptr, TRUE, FALSE, hold_name.c_str()));
-    ASSERT_TRUE(hold);
     struct registration_case {
         const char* name;
         const wchar_t* exit_code;
@@ -457,29 +456,58 @@ TEST_F(installation, a_registration_that_fails_or_hangs_fails_the_registry_step_
         SCOPED_TRACE(c.name);
         start_over();
         set_environment(L"MW_FIXTURE_EXIT", c.exit_code);
-        set_environment(L"MW_FIXTURE_HOLD", c.hangs ? hold_name : L"");
-        settings.registration_bound = c.hangs ? std::chrono::milliseconds(1500) : std::chrono::seconds(60);
+        set_environment(L"MW_FIXTURE_HANG", c.hangs ? L"1" : L"");
+        const auto bound = c.hangs ? std::chrono::milliseconds(1500) : std::chrono::milliseconds(60000);
+        settings.registration_bound = bound;
         const auto start = std::chrono::steady_clock::now();
 
         EXPECT_TRUE(run(product_items()));
 
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(took, std::chrono::seconds(30));
+        if (c.hangs) {
+            EXPECT_GE(took, bound) << "the setup waited for the bound";
+        }
         EXPECT_NE(observer.log.find(failed_line(text(IDS_WRITING_REGISTRY))), std::wstring::npos);
         EXPECT_NE(observer.log.find(ok_line(text(IDS_WRITING_INSTALLATION_DATA))), std::wstring::npos);
         EXPECT_TRUE(entry()); // the entry itself was written
         const auto registrations = of_kind(written_records(), mw::class_registration);
         ASSERT_EQ(registrations.size(), 1u);
         EXPECT_FALSE(registrations[0].done);
-        if (c.hangs) {
-            // Let the stand-in end, and wait until its file can go with the scratch folder.
-            SetEvent(hold.get());
-            const std::wstring application = program + L"\\Tilewright.exe";
-            SetFileAttributesW(application.c_str(), FILE_ATTRIBUTE_NORMAL);
-            for (int i = 0; i < 200 && !DeleteFileW(application.c_str()); ++i)
-                Sleep(100);
-            EXPECT_FALSE(fs::exists(application));
-        }
+        // A hung application was ended before the run went on: nothing of it runs, and its
+        // file can go at once.
+        const std::wstring application = program + L"\\Tilewright.exe";
+        EXPECT_EQ(testing_support::processes_of_program(application), std::vector<DWORD>{});
+        SetFileAttributesW(application.c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_TRUE(DeleteFileW(application.c_str())) << GetLastError();
     }
+}
+
+// While the setup waits for a hung registration, the window's messages are still handled.
+TEST_F(installation, the_wait_for_a_hung_registration_keeps_pumping_and_ends_the_application)
+{
+    set_environment(L"MW_FIXTURE_HANG", L"1");
+    settings.registration_bound = std::chrono::milliseconds(1500);
+    int pumps_at_registry_step = -1; // the pumps before the registry step's wait
+    int pumps_at_data_step = -1;      // and after it
+    observer.on_pump = [&] {
+        if (observer.statuses.empty())
+            return;
+        const std::wstring& status = observer.statuses.back();
+        if (pumps_at_registry_step < 0 && status == text(IDS_WRITING_REGISTRY))
+            pumps_at_registry_step = observer.pumps;
+        if (pumps_at_data_step < 0 && status == text(IDS_WRITING_INSTALLATION_DATA))
+            pumps_at_data_step = observer.pumps;
+    };
+
+    EXPECT_TRUE(run(product_items()));
+
+    ASSERT_GE(pumps_at_registry_step, 0);
+    ASSERT_GE(pumps_at_data_step, 0);
+    // Without the wait's pumping the step pumps twice (its begin and its end); a wait longer than
+    // one step of the wait pumps at least once more.
+    EXPECT_GT(pumps_at_data_step - pumps_at_registry_step, 2);
+    EXPECT_EQ(testing_support::processes_of_program(program + L"\\Tilewright.exe"), std::vector<DWORD>{});
 }
 
 // A step after the unpacking that fails says so on its own line; the run goes on and succeeds.

@@ -5,8 +5,10 @@
 // Every run appends its command line (arguments only, UTF-8, one line each) to the file named
 // by MW_FIXTURE_LOG, if set. It exits with -10, as the application does on success, or with the number in
 // MW_FIXTURE_EXIT. With MW_FIXTURE_HOLD naming an event, it first waits for that event (a minute
-// at most): an application that hangs while it registers. With MW_FIXTURE_MUTEX naming a mutex,
-// the log gets a second line telling whether that mutex was free ("setup mutex: free").
+// at most): an application that hangs while it registers. With MW_FIXTURE_HANG set, a
+// registration run (/Register) never ends by itself: an application that hangs for good. With
+// MW_FIXTURE_MUTEX naming a mutex, the log gets a second line telling whether that mutex was
+// free ("setup mutex: free").
 
 #include <windows.h>
 
@@ -92,6 +94,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR arguments, int)
             WaitForSingleObject(event, 60000);
             CloseHandle(event);
         }
+    }
+    if (!environment(L"MW_FIXTURE_HANG").empty() && has_argument(line, L"/Register") &&
+        !has_argument(line, L"/Unregister")) {
+        for (;;)
+            Sleep(INFINITE);
     }
     if (const std::wstring code = environment(L"MW_FIXTURE_EXIT"); !code.empty())
         return static_cast<int>(std::wcstol(code.c_str(), nullptr, 10));

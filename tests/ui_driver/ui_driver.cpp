@@ -4,6 +4,7 @@
 #include "tests/child_job.hpp"
 
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <fmt/format.h>
 #include <fmt/xchar.h>
@@ -261,6 +262,56 @@ std::wstring program_beside_tests(const std::wstring& file_name)
     }
     path.resize(path.find_last_of(L"\\/") + 1);
     return path + file_name;
+}
+
+namespace {
+
+// A path in its long form when the file exists; the path itself otherwise.
+std::wstring long_path(const std::wstring& path)
+{
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetLongPathNameW(path.c_str(), full.data(), static_cast<DWORD>(full.size()));
+        if (length == 0)
+            return path;
+        if (length < full.size()) {
+            full.resize(length);
+            return full;
+        }
+        full.resize(length);
+    }
+}
+
+} // namespace
+
+std::vector<DWORD> processes_of_program(const std::wstring& program)
+{
+    const std::wstring wanted = long_path(program);
+    const std::wstring name = std::filesystem::path(wanted).filename().wstring();
+    std::vector<DWORD> found;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        fail_last_error("CreateToolhelp32Snapshot");
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        // A quick look at the file name first; the full path of those that match.
+        if (lstrcmpiW(entry.szExeFile, name.c_str()) != 0)
+            continue;
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+        if (!process)
+            continue; // gone meanwhile
+        wchar_t image[MAX_PATH * 2];
+        DWORD length = MAX_PATH * 2;
+        const bool named = QueryFullProcessImageNameW(process, 0, image, &length);
+        DWORD exit_code = 0;
+        const bool running = GetExitCodeProcess(process, &exit_code) && exit_code == STILL_ACTIVE;
+        CloseHandle(process);
+        if (named && running && lstrcmpiW(long_path(std::wstring(image, length)).c_str(), wanted.c_str()) == 0)
+            found.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return found;
 }
 
 // ---------------------------------------------------------------------------------------------

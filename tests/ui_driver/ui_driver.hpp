@@ -95,6 +95,10 @@ std::optional<DWORD> run_program(const std::wstring& command_line,
 // The full path of a program that sits in the same folder as the running test program.
 std::wstring program_beside_tests(const std::wstring& file_name);
 
+// The ids of the running processes whose program is the file `program` (a full path), whoever
+// started them. Paths are compared without regard to case, each in its long form.
+std::vector<DWORD> processes_of_program(const std::wstring& program);
+
 // ---------------------------------------------------------------------------------------------
 // Windows
 

@@ -86,6 +86,22 @@ TEST(child_process, wait_times_out_and_the_owner_ends_a_running_process)
     CloseHandle(observer);
 }
 
+TEST(processes_of_program, finds_a_running_program_by_its_path_in_any_case_and_not_once_it_ended)
+{
+    auto has = [](const std::vector<DWORD>& ids, DWORD id) { return std::find(ids.begin(), ids.end(), id) != ids.end(); };
+    const std::wstring program = program_beside_tests(L"ui_driver_fixture.exe");
+    child_process child(fixture_command(L"sleep"));
+    ASSERT_TRUE(wait_until([&] { return has(processes_of_program(program), child.id()); }));
+    std::wstring shouted = program;
+    std::transform(shouted.begin(), shouted.end(), shouted.begin(), [](wchar_t c) { return static_cast<wchar_t>(towupper(c)); });
+    EXPECT_TRUE(has(processes_of_program(shouted), child.id()));
+    // Another file of the same name is another program.
+    scratch_folder elsewhere;
+    EXPECT_FALSE(has(processes_of_program(elsewhere / L"ui_driver_fixture.exe"), child.id()));
+    child.terminate();
+    EXPECT_FALSE(has(processes_of_program(program), child.id()));
+}
+
 TEST(child_process, a_missing_program_raises_the_system_error)
 {
     try {

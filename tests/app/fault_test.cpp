@@ -42,27 +42,11 @@ using setup::load_string;
 
 const std::wstring line_end = L"\r\n";
 
-std::wstring hint(unsigned sentence, unsigned button)
-{
-    return format_text(load_string(sentence), load_string(button));
-}
-
 std::wstring environment(const wchar_t* name)
 {
     wchar_t value[256]{};
     const DWORD length = GetEnvironmentVariableW(name, value, 256);
     return length > 0 && length < 256 ? std::wstring(value, length) : std::wstring{};
-}
-
-// The payload the build made, with Tilewright.exe replaced by `application`.
-std::string payload_with_application(const std::string& application)
-{
-    std::vector<setup::pack_item> items =
-        setup::read_manifest(fs::path(L"" MW_PAYLOAD_MANIFEST), fs::path(L"" MW_PAYLOAD_FILES));
-    for (setup::pack_item& item : items)
-        if (fs::path(item.source).filename() == L"Tilewright.exe")
-            item.bytes = application;
-    return setup::bzip2_compress(setup::build_archive(items));
 }
 
 // The lines of the install page's log (without their line ends).

@@ -1,5 +1,6 @@
 #include "tests/app/wizard_support.hpp"
 
+#include "app/strings.hpp"
 #include "engine/registry.hpp"
 #include "resources/resource_ids.h"
 #include "support/unique_handle.hpp"
@@ -487,6 +488,25 @@ BOOL CALLBACK first_language(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR 
 }
 
 } // namespace
+
+std::wstring hint(unsigned sentence, unsigned button)
+{
+    return setup::format_text(setup::load_string(sentence), setup::load_string(button));
+}
+
+std::vector<setup::pack_item> payload_items()
+{
+    return setup::read_manifest(fs::path(L"" MW_PAYLOAD_MANIFEST), fs::path(L"" MW_PAYLOAD_FILES));
+}
+
+std::string payload_with_application(const std::string& application)
+{
+    std::vector<setup::pack_item> items = payload_items();
+    for (setup::pack_item& item : items)
+        if (fs::path(item.source).filename() == L"Tilewright.exe")
+            item.bytes = application;
+    return setup::bzip2_compress(setup::build_archive(items));
+}
 
 void make_setup_with_payload(const std::wstring& path, const std::string& payload)
 {

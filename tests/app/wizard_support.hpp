@@ -5,6 +5,7 @@
 // program.
 
 #include "tests/ui_driver/ui_driver.hpp"
+#include "tools/payload_pack.hpp"
 
 #include <windows.h>
 
@@ -124,6 +125,14 @@ void write_installer_size(DWORD type, const std::vector<BYTE>& bytes);
 // registered path names `application` (a file with the version to detect), and with a language
 // the uninstall entry stores it.
 void pretend_installed(const std::wstring& application, std::optional<DWORD> language = std::nullopt);
+
+// A text of the string tables with the caption of a button in it: "Click on 'Next' ...".
+std::wstring hint(unsigned sentence, unsigned button);
+
+// The payload the build made, as its items.
+std::vector<setup::pack_item> payload_items();
+// The payload the build made, compressed, with Tilewright.exe replaced by `application`.
+std::string payload_with_application(const std::string& application);
 
 // A copy of setup.exe at `path` whose payload resource holds `payload` instead.
 void make_setup_with_payload(const std::wstring& path, const std::string& payload);

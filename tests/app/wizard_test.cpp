@@ -114,11 +114,6 @@ std::wstring string_value(HKEY root, const std::wstring& path, const std::wstrin
     return text;
 }
 
-std::wstring hint(unsigned sentence, unsigned button)
-{
-    return format_text(load_string(sentence), load_string(button));
-}
-
 // The setup starts in the language of the user, as this process does.
 class wizard_case : public ::testing::Test {
 protected:
@@ -544,12 +539,7 @@ TEST_F(wizard_case, the_about_box_shows_the_setups_version_and_copyright)
 
 namespace {
 
-// The payload the build made, as its items; and as an archive with one item's CRC wrong.
-std::vector<setup::pack_item> payload_items()
-{
-    return setup::read_manifest(fs::path(L"" MW_PAYLOAD_MANIFEST), fs::path(L"" MW_PAYLOAD_FILES));
-}
-
+// The payload the build made as an archive with one item's CRC wrong.
 std::string with_wrong_crc_of_last(const std::vector<setup::pack_item>& items)
 {
     std::vector<setup::payload_entry> entries;
@@ -785,46 +775,6 @@ TEST_F(wizard_case, choosing_a_language_in_the_box_rewrites_the_frame_and_every_
     setup.process.terminate();
 }
 
-TEST_F(wizard_case, an_advanced_installation_goes_to_the_typed_folder_with_only_the_chosen_shortcut)
-{
-    scratch_folder target;
-    const std::wstring folder = target / L"Tiles\\Tilewright";
-    {
-        wizard setup;
-        ASSERT_TRUE(setup.next_to(mode_page));
-        HWND mode = setup.page_window(mode_page);
-        set_checked(control(mode, IDC_ADVANCED_MODE), true);
-        ASSERT_TRUE(wait_until([&] { return is_checked(control(mode, IDC_ADVANCED_MODE)); }));
-        ASSERT_TRUE(setup.next_to(options_page));
-        HWND options = setup.page_window(options_page);
-        EXPECT_EQ(control_text(options, IDC_FOLDER_EDIT), where.install_folder);
-        set_control_text(options, IDC_FOLDER_EDIT, L"");
-        type_text(control(options, IDC_FOLDER_EDIT), target / L"Tiles\\.\\Other\\..\\Tilewright");
-        set_checked(control(options, IDC_MENU_SHORTCUT), false);
-        ASSERT_TRUE(wait_until([&] { return !is_checked(control(options, IDC_MENU_SHORTCUT)); }));
-        ASSERT_TRUE(setup.next_to(install_page));
-        // The summary names the folder in its normal form and the desktop shortcut only.
-        const std::wstring summary = control_text(setup.page_window(install_page), IDC_INSTALL_LOG);
-        EXPECT_NE(summary.find(format_text(load_string(IDS_INSTALLATION_FOLDER), folder)), std::wstring::npos) << summary;
-        EXPECT_EQ(summary.find(load_string(IDS_CREATING_MENU_SHORTCUT)), std::wstring::npos);
-        EXPECT_NE(summary.find(load_string(IDS_CREATING_DESKTOP_SHORTCUT)), std::wstring::npos);
-        ASSERT_TRUE(setup.install());
-        EXPECT_EQ(setup.status(install_page), hint(IDS_CONTINUE, IDS_NEXT));
-        ASSERT_TRUE(setup.next_to(end_page));
-        setup.press(IDC_EXIT);
-        EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
-    }
-    EXPECT_TRUE(fs::exists(folder + L"\\Tilewright.exe"));
-    EXPECT_TRUE(fs::exists(folder + L"\\Uninstall.ulog"));
-    EXPECT_FALSE(fs::exists(where.install_folder)) << "nothing in the default folder";
-    EXPECT_FALSE(fs::exists(where.programs_folder + L"\\Tilewright 1.22a.lnk")) << "no menu shortcut";
-    EXPECT_EQ(lstrcmpiW(shortcut_target(where.desktop + L"\\Tilewright 1.22a.lnk").c_str(),
-                        (folder + L"\\Tilewright.exe").c_str()),
-              0);
-    ASSERT_TRUE(uninstall(folder));
-    EXPECT_EQ(take_snapshot(), before);
-}
-
 // A folder of its own on drive T:, which the test runner maps to another file system: made
 // unique, removed with all it holds.
 class other_volume_folder {
@@ -854,7 +804,7 @@ private:
     std::wstring path_;
 };
 
-TEST_F(machine_wide, an_advanced_installation_in_german_onto_another_volume_with_the_desktop_shortcut_only_leaves_no_trace)
+TEST_F(machine_wide, an_advanced_installation_in_german_to_a_typed_folder_on_another_volume_with_the_desktop_shortcut_only_leaves_no_trace)
 {
     if (GetDriveTypeW(L"T:\\") == DRIVE_NO_ROOT_DIR)
         GTEST_SKIP() << "there is no drive T: on another file system (the test runner maps it where /dev/shm is writable)";
@@ -879,11 +829,13 @@ TEST_F(machine_wide, an_advanced_installation_in_german_onto_another_volume_with
             ASSERT_TRUE(wait_until([&] { return is_checked(control(mode, IDC_ADVANCED_MODE)); }));
             ASSERT_TRUE(setup.next_to(options_page));
             HWND options = setup.page_window(options_page);
+            EXPECT_EQ(control_text(options, IDC_FOLDER_EDIT), where.install_folder);
             set_control_text(options, IDC_FOLDER_EDIT, L"");
-            type_text(control(options, IDC_FOLDER_EDIT), folder);
+            type_text(control(options, IDC_FOLDER_EDIT), target.path() + L"\\Kacheln\\.\\Andere\\..\\Tilewright");
             set_checked(control(options, IDC_MENU_SHORTCUT), false);
             ASSERT_TRUE(wait_until([&] { return !is_checked(control(options, IDC_MENU_SHORTCUT)); }));
             ASSERT_TRUE(setup.next_to(install_page));
+            // The summary names the folder in its normal form and the desktop shortcut only.
             const std::wstring summary = control_text(setup.page_window(install_page), IDC_INSTALL_LOG);
             EXPECT_NE(summary.find(format_text(load_string(IDS_INSTALLATION_FOLDER), folder)), std::wstring::npos) << summary;
             EXPECT_EQ(summary.find(load_string(IDS_CREATING_MENU_SHORTCUT)), std::wstring::npos);
@@ -895,6 +847,8 @@ TEST_F(machine_wide, an_advanced_installation_in_german_onto_another_volume_with
             EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
         }
         EXPECT_TRUE(fs::exists(folder + L"\\Tilewright.exe"));
+        EXPECT_TRUE(fs::exists(folder + L"\\Uninstall.ulog"));
+        EXPECT_FALSE(fs::exists(target.path() + L"\\Kacheln\\Andere"));
         EXPECT_FALSE(fs::exists(where.install_folder)) << "nothing in the default folder";
         EXPECT_FALSE(fs::exists(where.programs_folder + L"\\Tilewright 1.22a.lnk")) << "no menu shortcut";
         EXPECT_EQ(lstrcmpiW(shortcut_target(where.desktop + L"\\Tilewright 1.22a.lnk").c_str(),
@@ -997,16 +951,6 @@ TEST(machine_wide_snapshot, two_snapshots_without_a_change_between_them_do_not_d
 } // namespace
 
 namespace {
-
-// A payload like the real one, with Tilewright.exe replaced by `application`.
-std::string payload_with_application(const std::string& application)
-{
-    std::vector<setup::pack_item> items = payload_items();
-    for (setup::pack_item& item : items)
-        if (fs::path(item.source).filename() == L"Tilewright.exe")
-            item.bytes = application;
-    return setup::bzip2_compress(setup::build_archive(items));
-}
 
 // An installation of an older release (the same sources built as version 1.20.0.3), used for
 // a while, then updated by this setup, then removed.

@@ -325,6 +325,37 @@ bool user_editable(std::int32_t tag) noexcept
            tag == static_cast<std::int32_t>(setup::entry_kind::sample);
 }
 
+std::span<const shipped_file> shipped_user_files() noexcept
+{
+    static constexpr shipped_file files[] = {
+#include "shipped_user_files.inc"
+    };
+    return files;
+}
+
+bool differs_from_shipped(const std::wstring& path, std::int32_t tag, std::span<const shipped_file> shipped)
+{
+    const std::wstring_view name = name_of(path);
+    const auto original = std::find_if(shipped.begin(), shipped.end(), [&](const shipped_file& file) {
+        return file.tag == tag && equal_text(file.name, name);
+    });
+    if (original == shipped.end())
+        return false;
+    const mw::unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !GetFileSizeEx(file.get(), &size))
+        return false;
+    if (static_cast<std::uint64_t>(size.QuadPart) != original->bytes.size())
+        return true;
+    std::string bytes(original->bytes.size(), '\0');
+    DWORD read = 0;
+    if (!bytes.empty() && (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+                           read != bytes.size()))
+        return false;
+    return bytes != original->bytes;
+}
+
 bool unregister_application(const std::wstring& application)
 {
     const DWORD attributes = GetFileAttributesW(application.c_str());
@@ -426,7 +457,8 @@ removal_report remove_installation(const std::vector<mw::log_record>& records, c
                 WIN32_FILE_ATTRIBUTE_DATA data{};
                 if (GetFileAttributesExW(path->c_str(), GetFileExInfoStandard, &data) &&
                     !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                    changed_since_installation({data.ftCreationTime, data.ftLastWriteTime}, settings.installed_at)) {
+                    (changed_since_installation({data.ftCreationTime, data.ftLastWriteTime}, settings.installed_at) ||
+                     differs_from_shipped(*path, record->tag, settings.shipped))) {
                     report.kept.push_back(record->path);
                     continue;
                 }

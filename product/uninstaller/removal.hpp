@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace uninstaller {
@@ -32,6 +34,24 @@ bool changed_since_installation(const file_times& times, const std::optional<FIL
 // Whether files of a payload entry kind (the tag of a file record) belong to the user once
 // installed: modules and sample documents. Changed ones are kept.
 bool user_editable(std::int32_t tag) noexcept;
+
+// A user-editable file as the payload of this build carries it.
+struct shipped_file {
+    std::int32_t tag;       // its payload entry kind: module or sample
+    std::wstring_view name; // its file name
+    std::string_view bytes;
+};
+
+// The modules and sample documents of this build's payload, byte for byte (made by the build
+// from the payload manifest).
+std::span<const shipped_file> shipped_user_files() noexcept;
+
+// Whether the file at `path` holds other bytes than the file of the same payload kind and file
+// name (without regard to case) in `shipped`: a user's change that the file times may not show
+// (where the system keeps no creation time of its own, a change made before an update looks
+// like the installation's write). An earlier version's own file, when its bytes differ, counts
+// as changed too. False when `shipped` lists no such file or the file cannot be read.
+bool differs_from_shipped(const std::wstring& path, std::int32_t tag, std::span<const shipped_file> shipped);
 
 // Runs the installed application with " /Unregister /Background" from its own folder and
 // waits for it: true when it exits with -10 (its file types are unregistered).
@@ -96,6 +116,8 @@ struct removal_settings {
     std::wstring uninstall_key_name;
     // When the installation ended: user-editable files written later are kept.
     std::optional<FILETIME> installed_at;
+    // The user-editable files as the product ships them: one whose bytes differ is kept.
+    std::span<const shipped_file> shipped = shipped_user_files();
     // Unregisters the application at the given path; true on success.
     std::function<bool(const std::wstring& application)> unregister = unregister_application;
     // Where the product installs: records naming anything else are not undone but reported.
@@ -115,7 +137,8 @@ struct removal_settings {
 //   of the two records comes last, and at most once;
 // - uninstall key (kind 5): the product's uninstall subkey is deleted with all it holds;
 // - files and shortcuts (kinds 1 to 4): deleted, the read-only attribute cleared first; a file
-//   already gone counts as removed; a user-editable file changed since the installation is kept;
+//   already gone counts as removed; a user-editable file changed since the installation (by its
+//   times, or by bytes other than the shipped ones) is kept;
 // - folders (kind 0): removed when empty.
 // Then, after `before_last_step`, the running program and the log file are removed and the
 // folders that were not empty are tried once more (the log or the uninstaller may have been in

@@ -191,6 +191,9 @@ uninstaller::product_places product_layout::places() const
 mw::uninstall_log install_product(const product_layout& layout, const install_options& options)
 {
     using testing_support::read_bytes;
+    auto shipped = [](const wchar_t* folder, const wchar_t* name) {
+        return read_bytes(fs::path(MW_PRODUCT_CONTENT) / folder / name);
+    };
     const std::wstring data_variable = L"<CommonData>\\" + layout.data_name;
     const std::vector<setup::pack_item> items{
         {L"Tilewright.exe", L"<InstallPath>", kind(entry_kind::main_executable),
@@ -200,9 +203,10 @@ mw::uninstall_log install_product(const product_layout& layout, const install_op
         {L"Tilewright_fr.dll", L"<InstallPath>\\Lang", kind(entry_kind::plain), std::string(3000, 'f')},
         {L"Readme.txt", L"<InstallPath>", kind(entry_kind::plain), "Read me.\r\n"},
         {L"Stone.jpg", data_variable + L"\\Textures\\Tilewright", kind(entry_kind::plain), std::string(5000, 's')},
-        {first_module, data_variable + L"\\Modules\\Tilewright", kind(entry_kind::module), "tilewright-module 1\n"},
-        {second_module, data_variable + L"\\Modules\\Tilewright", kind(entry_kind::module), "tilewright-module 1\n"},
-        {L"Courtyard.cal", L"<SamplePath>", kind(entry_kind::sample), "layout\n"},
+        {first_module, data_variable + L"\\Modules\\Tilewright", kind(entry_kind::module), shipped(L"Modules", first_module)},
+        {second_module, data_variable + L"\\Modules\\Tilewright", kind(entry_kind::module),
+         shipped(L"Modules", second_module)},
+        {L"Courtyard.cal", L"<SamplePath>", kind(entry_kind::sample), shipped(L"Samples", L"Courtyard.cal")},
         {L"notes.tmp", L"<Temporary>", kind(entry_kind::temporary), "temporary"},
     };
     const std::string compressed = setup::bzip2_compress(setup::build_archive(items));

@@ -26,6 +26,7 @@ std::vector<std::wstring> file_snapshot(const std::filesystem::path& root);
 std::vector<std::wstring> registry_snapshot(HKEY root, const std::wstring& path);
 
 // A module, a sample, a plain file: the archive's user files, by their name when installed.
+// The modules and the sample hold the bytes the product ships under their names.
 inline constexpr wchar_t first_module[] = L"Grid.lbm";
 inline constexpr wchar_t second_module[] = L"Herringbone.lbm";
 

@@ -8,6 +8,7 @@
 #include "product/uninstaller/uninstall_ids.h"
 #include "product/uninstaller/uninstaller.hpp"
 
+#include "engine/payload_format.hpp"
 #include "engine/registry.hpp"
 #include "engine/shortcuts.hpp"
 #include "engine/uninstall_entry.hpp"
@@ -22,6 +23,7 @@
 #include <filesystem>
 #include <regex>
 #include <set>
+#include <sstream>
 
 namespace {
 
@@ -115,10 +117,35 @@ protected:
         };
         return s;
     }
+    // The settings with the log written an hour from now: the files' times tell no change made
+    // after the installation.
+    removal_settings settings_logged_later()
+    {
+        removal_settings s = settings();
+        FILETIME now{};
+        GetSystemTimeAsFileTime(&now);
+        ULARGE_INTEGER later{{now.dwLowDateTime, now.dwHighDateTime}};
+        later.QuadPart += 3600ull * 10'000'000ull;
+        s.installed_at = FILETIME{later.LowPart, later.HighPart};
+        return s;
+    }
     // The files and folders that remain (the scratch root, the programs folder and the desktop
     // stay: they were there before).
     std::vector<std::wstring> remaining() { return layout.files(); }
 };
+
+// Writes a file and then gives it the time of its creation as its last write: a change that
+// the times do not show, as where the system keeps no creation time of its own.
+void write_at_creation(const std::wstring& path, const std::string& bytes)
+{
+    testing_support::write_bytes(path, bytes);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    ASSERT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data));
+    const HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &data.ftCreationTime));
+    CloseHandle(file);
+}
 
 TEST_F(removal, removes_every_file_folder_shortcut_and_the_key_and_unregisters_first)
 {
@@ -234,6 +261,109 @@ TEST_F(removal, changed_user_files_are_kept_and_unchanged_ones_removed)
     std::vector<std::wstring> sorted = expected;
     std::sort(sorted.begin(), sorted.end());
     EXPECT_EQ(remaining(), sorted);
+}
+
+TEST_F(removal, user_files_with_other_bytes_than_the_shipped_ones_are_kept_though_their_times_say_unchanged)
+{
+    // A module and the sample changed before an update where the system keeps no creation time
+    // of its own: written at their "creation", before the log was written. A plain file too.
+    const std::wstring changed_module = layout.module(second_module);
+    const std::wstring changed_sample = layout.samples + L"\\Courtyard.cal";
+    const std::wstring changed_plain = layout.install + L"\\Readme.txt";
+    const std::string module_bytes = testing_support::read_bytes(changed_module) + "tile 0 0 1 1 a\n";
+    // The same size, one byte other.
+    std::string sample_bytes = testing_support::read_bytes(changed_sample);
+    sample_bytes.back() ^= 1;
+    write_at_creation(changed_module, module_bytes);
+    write_at_creation(changed_sample, sample_bytes);
+    write_at_creation(changed_plain, "Changed.\r\n");
+    const removal_settings s = settings_logged_later();
+    for (const std::wstring& path : {changed_module, changed_sample}) {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        ASSERT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data));
+        ASSERT_FALSE(changed_since_installation({data.ftCreationTime, data.ftLastWriteTime}, s.installed_at))
+            << "the times say unchanged";
+    }
+
+    const removal_report report = remove_installation(records, s);
+    EXPECT_TRUE(report.complete());
+    const std::set<std::wstring> kept(report.kept.begin(), report.kept.end());
+    EXPECT_EQ(kept, (std::set<std::wstring>{changed_module, changed_sample}));
+    EXPECT_EQ(testing_support::read_bytes(changed_module), module_bytes);
+    EXPECT_EQ(testing_support::read_bytes(changed_sample), sample_bytes);
+    EXPECT_FALSE(fs::exists(layout.module(first_module))) << "the shipped bytes go";
+    EXPECT_FALSE(fs::exists(changed_plain)) << "no user file";
+}
+
+TEST_F(removal, without_the_shipped_bytes_the_times_alone_tell_a_change)
+{
+    const std::wstring module = layout.module(second_module);
+    write_at_creation(module, "tilewright-module 1\nname Mine\n");
+    removal_settings s = settings_logged_later();
+    s.shipped = {};
+
+    const removal_report report = remove_installation(records, s);
+    EXPECT_TRUE(report.kept.empty());
+    EXPECT_FALSE(fs::exists(module));
+}
+
+TEST(differs_from_shipped, compares_the_bytes_of_the_file_of_the_same_kind_and_name)
+{
+    scratch_folder scratch;
+    const auto module = static_cast<std::int32_t>(setup::entry_kind::module);
+    const auto sample = static_cast<std::int32_t>(setup::entry_kind::sample);
+    const shipped_file shipped[] = {{module, L"Grid.lbm", std::string_view("grid\0\n", 6)},
+                                    {sample, L"Empty.cal", std::string_view()}};
+    struct file_case {
+        const char* what;
+        const wchar_t* name;
+        std::optional<std::string> bytes; // none: no file
+        std::int32_t tag;
+        bool differs;
+    };
+    const file_case cases[] = {
+        {"the shipped bytes", L"Grid.lbm", std::string("grid\0\n", 6), module, false},
+        {"the name in other case", L"GRID.LBM", std::string("grid\0\n", 6), module, false},
+        {"one byte other", L"Grid.lbm", std::string("grid\1\n", 6), module, true},
+        {"one byte more", L"Grid.lbm", std::string("grid\0\n\n", 7), module, true},
+        {"one byte less", L"Grid.lbm", std::string("grid\0", 5), module, true},
+        {"an empty file as shipped", L"Empty.cal", std::string(), sample, false},
+        {"an empty file written", L"Empty.cal", std::string("x"), sample, true},
+        {"of another kind", L"Grid.lbm", std::string("other"), sample, false},
+        {"a name not shipped", L"Other.lbm", std::string("other"), module, false},
+        {"no file", L"Grid.lbm", std::nullopt, module, false},
+    };
+    for (const file_case& c : cases) {
+        const std::wstring path = scratch / c.name;
+        std::error_code error;
+        fs::remove(path, error);
+        if (c.bytes)
+            testing_support::write_bytes(path, *c.bytes);
+        EXPECT_EQ(differs_from_shipped(path, c.tag, shipped), c.differs) << c.what;
+    }
+}
+
+TEST(shipped_user_files, are_the_payloads_modules_and_samples_byte_for_byte)
+{
+    // The manifest's module and sample lines, in order, with the content folder's bytes.
+    std::vector<std::pair<std::wstring, std::string>> expected;
+    std::istringstream lines{testing_support::read_bytes(fs::path(MW_PAYLOAD_MANIFEST))};
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        const std::string source = line.substr(0, line.find('\t'));
+        const std::string kind = line.substr(line.rfind('\t') + 1);
+        if (kind == "module" || kind == "sample")
+            expected.emplace_back(fs::path(source).filename().wstring() + (kind == "module" ? L" module" : L" sample"),
+                                  testing_support::read_bytes(fs::path(MW_PRODUCT_CONTENT) / source));
+    }
+    ASSERT_EQ(expected.size(), 13u);
+    std::vector<std::pair<std::wstring, std::string>> shipped;
+    for (const shipped_file& file : shipped_user_files())
+        shipped.emplace_back(std::wstring(file.name) +
+                                 (file.tag == static_cast<std::int32_t>(setup::entry_kind::module) ? L" module" : L" sample"),
+                             std::string(file.bytes));
+    EXPECT_EQ(shipped, expected);
 }
 
 TEST_F(removal, a_file_in_use_is_reported_and_a_folder_with_the_users_files_stays_unreported)

@@ -8,6 +8,7 @@
 # MW_WINE_DISPLAY=1 a prefix of its own uses the X display instead (for `make run`).
 set -euo pipefail
 source "$(dirname "$0")/ia32.sh"
+source "$(dirname "$0")/wine-server.sh"
 mw_ia32_enter bash "$0" "$@"
 
 find_build_dir() {
@@ -26,16 +27,8 @@ if [ -z "${MW_BUILD_DIR:-}" ]; then
     echo "wine-run.sh: no build tree found (set MW_BUILD_DIR)" >&2; exit 2; }
 fi
 
-if [ "${MW_WINE_DISPLAY:-}" = 1 ]; then
-  export WINEPREFIX=$MW_BUILD_DIR/wine/prefix-display
-else
-  export WINEPREFIX=$MW_BUILD_DIR/wine/prefix
-fi
-export WINEARCH=win32
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-# Wine links the user's Desktop and Documents to $HOME: keep them inside the build tree.
-export HOME=$MW_BUILD_DIR/wine/home
+# Wine links the user's Desktop and Documents to $HOME: it is kept inside the build tree.
+mw_wine_environment "$MW_BUILD_DIR"
 mkdir -p "$HOME"
 
 if [ ! -f "$WINEPREFIX/.mw-ready" ]; then

@@ -14,6 +14,7 @@
 #include "pages/product.hpp"
 #include "resources/resource_ids.h"
 #include "support/uninstall_log.hpp"
+#include "tests/app/wizard_fixture.hpp"
 #include "tests/app/wizard_support.hpp"
 #include "tests/scratch.hpp"
 #include "tools/payload_pack.hpp"
@@ -61,13 +62,6 @@ std::vector<std::wstring> lines_of(const std::wstring& log)
     return lines;
 }
 
-bool starts_with_path(const std::wstring& text, const std::wstring& prefix)
-{
-    return text.size() >= prefix.size() &&
-           CompareStringOrdinal(text.c_str(), static_cast<int>(prefix.size()), prefix.c_str(),
-                                static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
-}
-
 // Every file and folder below `root`, one path a line.
 std::vector<std::wstring> everything_below(const fs::path& root)
 {
@@ -92,45 +86,8 @@ void choose_advanced_folder(const wizard& setup, const std::wstring& folder)
 }
 
 // One row of the matrix: the product not installed before, the whole machine taken before the
-// attempt (the test's own scratch folder left out: the setup copies it makes are the test's).
-class fault_matrix : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        setup::set_language(setup::pick_user_language(setup::setup_languages));
-        CoInitialize(nullptr);
-        remove_leftovers();
-        before = take_snapshot();
-        machine_before = machine_now();
-    }
-    void TearDown() override
-    {
-        remove_leftovers();
-        CoUninitialize();
-    }
-
-    std::vector<std::wstring> machine_now() const
-    {
-        std::vector<std::wstring> lines = whole_machine();
-        const std::wstring own = scratch.path().wstring();
-        std::erase_if(lines, [&](const std::wstring& line) { return line.size() > own.size() && starts_with_path(line, own); });
-        return lines;
-    }
-
-    // Finishes a run that succeeded: the end page, Exit, and the setup's exit code 0.
-    static void finish(wizard& setup)
-    {
-        ASSERT_TRUE(setup.next_to(end_page));
-        setup.press(IDC_EXIT);
-        EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
-    }
-
-    installer_size_guard size_guard;
-    scratch_folder scratch;
-    machine_snapshot before;
-    std::vector<std::wstring> machine_before;
-    const default_places where = places();
-};
+// attempt.
+class fault_matrix : public wizard_failure {};
 
 // The installation folder on a drive too small for the payload: the first program fits, the
 // second fills the drive halfway (tests/scripts/small_drive_test.sh sizes the drive so).

@@ -11,6 +11,7 @@
 #include "resources/resource_ids.h"
 #include "support/uninstall_log.hpp"
 #include "support/unique_handle.hpp"
+#include "tests/app/wizard_fixture.hpp"
 #include "tests/app/wizard_support.hpp"
 #include "tests/scratch.hpp"
 #include "tools/payload_pack.hpp"
@@ -113,27 +114,6 @@ std::wstring string_value(HKEY root, const std::wstring& path, const std::wstrin
         setup::read_string(key, name.c_str(), text);
     return text;
 }
-
-// The setup starts in the language of the user, as this process does.
-class wizard_case : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        setup::set_language(setup::pick_user_language(setup::setup_languages));
-        CoInitialize(nullptr);
-        remove_leftovers();
-        before = take_snapshot();
-    }
-    void TearDown() override
-    {
-        remove_leftovers();
-        CoUninitialize();
-    }
-
-    installer_size_guard size_guard;
-    machine_snapshot before;
-    const default_places where = places();
-};
 
 // Where the setup puts the payload file called `name` in a default installation.
 std::wstring manifest_destination(const default_places& where, const std::wstring& name)
@@ -583,53 +563,6 @@ void leave(wizard& setup)
         answer(*question, IDYES);
     EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
 }
-
-// A fault, and the whole machine after it compared with the machine before the attempt. The
-// test's own scratch folder (the damaged setup copies, the folders it types) is the test's, not
-// the setup's. These cases run alone.
-class wizard_failure : public wizard_case {
-protected:
-    void SetUp() override
-    {
-        wizard_case::SetUp();
-        machine_before = machine_now();
-    }
-
-    // The whole machine but the test's own scratch folder.
-    std::vector<std::wstring> machine_now() const
-    {
-        std::vector<std::wstring> lines = whole_machine();
-        const std::wstring own = scratch.path().wstring();
-        std::erase_if(lines, [&](const std::wstring& line) {
-            return line.size() > own.size() && CompareStringOrdinal(line.c_str(), static_cast<int>(own.size()), own.c_str(),
-                                                                    static_cast<int>(own.size()), TRUE) == CSTR_EQUAL;
-        });
-        return lines;
-    }
-
-    // Without the fault, the real setup installs; its installation is then removed, and the
-    // machine is as it was before the attempt.
-    void expect_another_attempt_succeeds()
-    {
-        {
-            wizard setup;
-            ASSERT_TRUE(setup.next_to(mode_page));
-            ASSERT_TRUE(setup.next_to(install_page));
-            ASSERT_TRUE(setup.install());
-            EXPECT_EQ(setup.status(install_page), hint(IDS_CONTINUE, IDS_NEXT)) << "the second attempt installs";
-            ASSERT_TRUE(setup.next_to(end_page));
-            setup.press(IDC_EXIT);
-            EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
-        }
-        EXPECT_TRUE(fs::exists(where.install_folder + L"\\Tilewright.exe"));
-        EXPECT_TRUE(uninstall(where.install_folder));
-        EXPECT_EQ(difference(machine_before, machine_now()), L"") << "after the second attempt and its removal";
-    }
-
-    scratch_folder scratch;
-    const std::wstring damaged_setup = scratch / L"setup.exe";
-    std::vector<std::wstring> machine_before;
-};
 
 TEST_F(wizard_failure, a_damaged_or_truncated_payload_fails_with_code_4_before_anything_is_written)
 {

@@ -5,7 +5,8 @@
 #   mw_wine_environment BUILD_DIR   exports WINEPREFIX and the rest as wine-run.sh sets them
 #   mw_wine_stop_server             ends the server and every program it serves
 #   mw_wine_start_server            starts a persistent server with Wine's service processes and
-#                                   the desktop process, warm, away from the caller's output
+#                                   the desktop process, warm, away from the caller's output, and
+#                                   keeps the desktop open (MW_BUILD_DIR/bin/desktop_holder.exe)
 
 mw_wine_environment() {
   local build=$1
@@ -42,6 +43,10 @@ mw_wine_start_server() {
   # the desktop closes, 3 s after the last window program has ended; ctest then waits for it.
   # Start it now, away from the output, for the whole session, and wait until it runs.
   wine explorer.exe /desktop </dev/null >/dev/null 2>&1 &
+  # The desktop process ends a few seconds after the last program using the desktop, in any
+  # pause between tests; the holder uses it for the whole session (when the tree has built it).
+  local holder=${MW_BUILD_DIR:-}/bin/desktop_holder.exe
+  [ -n "${MW_BUILD_DIR:-}" ] && [ -f "$holder" ] && { wine "$holder" </dev/null >/dev/null 2>&1 & }
   local _ pid
   for _ in $(seq 100); do
     for pid in $(pgrep -f 'system32.explorer\.exe /desktop' || true); do

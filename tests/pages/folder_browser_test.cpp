@@ -16,10 +16,12 @@
 #include <knownfolders.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <future>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -230,23 +232,54 @@ std::wstring selected_text(HWND tree)
     return text;
 }
 
+BOOL CALLBACK collect_own_dialog(HWND window, LPARAM found)
+{
+    if (IsWindowVisible(window) && testing_support::window_process(window) == GetCurrentProcessId() &&
+        testing_support::window_class(window) == L"#32770")
+        reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+    return TRUE;
+}
+
+// This process's visible dialogs (class "#32770"), topmost first.
+std::vector<HWND> own_dialogs()
+{
+    std::vector<HWND> dialogs;
+    EnumWindows(collect_own_dialog, reinterpret_cast<LPARAM>(&dialogs));
+    return dialogs;
+}
+
 // The dialog once its tree shows the start folder `start_name` selected: the tree selects some
 // other item first, before the dialog's initialisation has moved the selection to the start.
+// The folder dialog is this process's dialog with a tree, whichever other dialog (a page) is
+// above it. Where it does not show the start in time, what this process shows is written to the
+// error output and its dialogs are cancelled, so that the test fails instead of waiting for ever
+// in the dialog.
 std::optional<browse_dialog> wait_for_browse_dialog(const std::wstring& start_name)
 {
     browse_dialog found;
-    const bool shown = testing_support::wait_until([&] {
-        found.window = testing_support::find_window({.class_name = L"#32770", .process_id = GetCurrentProcessId()});
-        if (!found.window)
-            return false;
-        for (HWND child : testing_support::child_windows(found.window))
+    const bool shown = testing_support::wait_until(
+        [&] {
+            found = {};
+            for (HWND dialog : own_dialogs())
+                for (HWND child : testing_support::child_windows(dialog))
+                    if (testing_support::window_class(child) == WC_TREEVIEWW)
+                        found = {dialog, child};
+            return found.tree != nullptr && selected_text(found.tree) == start_name;
+        },
+        30s);
+    if (shown)
+        return found;
+    std::fwprintf(stderr, L"no folder dialog showing \"%ls\" selected; this process's dialogs:\n", start_name.c_str());
+    for (HWND dialog : own_dialogs()) {
+        std::wstring tree_selection = L"(no tree)";
+        for (HWND child : testing_support::child_windows(dialog))
             if (testing_support::window_class(child) == WC_TREEVIEWW)
-                found.tree = child;
-        return found.tree != nullptr && selected_text(found.tree) == start_name;
-    });
-    if (!shown)
-        return std::nullopt;
-    return found;
+                tree_selection = L"tree selection \"" + selected_text(child) + L"\"";
+        std::fwprintf(stderr, L"  \"%ls\": %ls\n", testing_support::window_text(dialog).c_str(), tree_selection.c_str());
+        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    }
+    std::fflush(stderr);
+    return std::nullopt;
 }
 
 // Selects the parent of the tree's selection, as a click on it would; the dialog's callback

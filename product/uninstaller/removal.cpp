@@ -19,6 +19,9 @@
 namespace uninstaller {
 namespace {
 
+// How long a hung application, once ended, is waited for.
+constexpr DWORD hung_application_end_wait = 10000;
+
 std::uint64_t ticks(const FILETIME& time) noexcept
 {
     return std::uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime;
@@ -356,7 +359,7 @@ bool differs_from_shipped(const std::wstring& path, std::int32_t tag, std::span<
     return bytes != original->bytes;
 }
 
-bool unregister_application(const std::wstring& application)
+bool unregister_application(const std::wstring& application, std::chrono::milliseconds bound)
 {
     const DWORD attributes = GetFileAttributesW(application.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -373,9 +376,14 @@ bool unregister_application(const std::wstring& application)
         return false;
     const mw::unique_handle process(started.hProcess);
     const mw::unique_handle thread(started.hThread);
+    const auto milliseconds = std::clamp<std::int64_t>(bound.count(), 0, INFINITE - 1);
+    if (WaitForSingleObject(process.get(), static_cast<DWORD>(milliseconds)) != WAIT_OBJECT_0) {
+        TerminateProcess(process.get(), ERROR_TIMEOUT);
+        WaitForSingleObject(process.get(), hung_application_end_wait);
+        return false;
+    }
     DWORD code = 0;
-    return WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(process.get(), &code) &&
-           code == static_cast<DWORD>(setup::registration_succeeded);
+    return GetExitCodeProcess(process.get(), &code) && code == static_cast<DWORD>(setup::registration_succeeded);
 }
 
 std::wstring uninstall_key_text(const std::wstring& uninstall_key_name)

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -53,9 +54,17 @@ std::span<const shipped_file> shipped_user_files() noexcept;
 // as changed too. False when `shipped` lists no such file or the file cannot be read.
 bool differs_from_shipped(const std::wstring& path, std::int32_t tag, std::span<const shipped_file> shipped);
 
+// How long the application's unregistration run may take, as for its registration by the
+// setup: an application still running then is taken as hung.
+inline constexpr std::chrono::milliseconds unregistration_bound = std::chrono::seconds(60);
+
 // Runs the installed application with " /Unregister /Background" from its own folder and
-// waits for it: true when it exits with -10 (its file types are unregistered).
-bool unregister_application(const std::wstring& application);
+// waits for it, `bound` at most: true when it exits with -10 (its file types are
+// unregistered). An application still running at the bound is ended (and waited for, a few
+// seconds at most), so that it no longer holds its executable, which the removal deletes
+// next; its unregistration has failed.
+bool unregister_application(const std::wstring& application,
+                            std::chrono::milliseconds bound = unregistration_bound);
 
 // What undoing the records left behind.
 struct removal_report {
@@ -119,7 +128,9 @@ struct removal_settings {
     // The user-editable files as the product ships them: one whose bytes differ is kept.
     std::span<const shipped_file> shipped = shipped_user_files();
     // Unregisters the application at the given path; true on success.
-    std::function<bool(const std::wstring& application)> unregister = unregister_application;
+    std::function<bool(const std::wstring& application)> unregister = [](const std::wstring& application) {
+        return unregister_application(application);
+    };
     // Where the product installs: records naming anything else are not undone but reported.
     product_places places;
     // The running uninstall program, when its file is recorded: removed in the last step.

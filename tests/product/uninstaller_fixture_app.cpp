@@ -6,8 +6,8 @@
 // by MW_FIXTURE_LOG, if set. It exits with -10, as the application does on success, or with the number in
 // MW_FIXTURE_EXIT. With MW_FIXTURE_HOLD naming an event, it first waits for that event (a minute
 // at most): an application that hangs while it registers. With MW_FIXTURE_HANG set, a
-// registration run (/Register) never ends by itself: an application that hangs for good. With
-// MW_FIXTURE_MUTEX naming a mutex, the log gets a second line telling whether that mutex was
+// registration run (/Register) never ends by itself: an application that hangs for good; set to
+// "/Unregister", an unregistration run hangs instead. With MW_FIXTURE_MUTEX naming a mutex, the log gets a second line telling whether that mutex was
 // free ("setup mutex: free").
 
 #include <windows.h>
@@ -95,8 +95,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR arguments, int)
             CloseHandle(event);
         }
     }
-    if (!environment(L"MW_FIXTURE_HANG").empty() && has_argument(line, L"/Register") &&
-        !has_argument(line, L"/Unregister")) {
+    const std::wstring hang = environment(L"MW_FIXTURE_HANG");
+    const bool unregistering = has_argument(line, L"/Unregister");
+    if (!hang.empty() && (hang == L"/Unregister" ? unregistering : has_argument(line, L"/Register") && !unregistering)) {
         for (;;)
             Sleep(INFINITE);
     }

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -636,6 +637,28 @@ TEST(unregister_application, runs_the_application_with_the_unregister_switch_and
     SetEnvironmentVariableW(L"MW_FIXTURE_LOG", nullptr);
     EXPECT_EQ(testing_support::read_bytes(marker),
               "/Unregister /Background\n/Unregister /Background\n/Unregister /Background\n");
+}
+
+// A hung application is ended at the bound: its unregistration has failed and its executable
+// can be removed at once.
+TEST(unregister_application, ends_an_application_that_hangs_at_the_bound)
+{
+    scratch_folder dir;
+    const std::wstring application = dir / L"Tilewright.exe";
+    ASSERT_TRUE(CopyFileW(testing_support::program_beside_tests(L"uninstaller_fixture_app.exe").c_str(),
+                          application.c_str(), FALSE));
+    SetEnvironmentVariableW(L"MW_FIXTURE_HANG", L"/Unregister");
+    const auto bound = std::chrono::milliseconds(1500);
+    const auto start = std::chrono::steady_clock::now();
+    const bool unregistered = unregister_application(application, bound);
+    const auto took = std::chrono::steady_clock::now() - start;
+    SetEnvironmentVariableW(L"MW_FIXTURE_HANG", nullptr);
+
+    EXPECT_FALSE(unregistered);
+    EXPECT_GE(took, bound);
+    EXPECT_LT(took, std::chrono::seconds(30));
+    EXPECT_EQ(testing_support::processes_of_program(application), std::vector<DWORD>{});
+    EXPECT_TRUE(DeleteFileW(application.c_str())) << GetLastError();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -116,7 +116,7 @@ int wmain(int argc, wchar_t** argv)
     } else {
         const auto items = product_shaped_items();
         const std::string archive = setup::build_archive(items);
-        compressed = setup::bzip2_compress(archive, 9);
+        compressed = setup::bzip2_compress(archive, setup::payload_block_level);
         std::printf("archive: %zu entries, %zu bytes decompressed, %zu compressed\n", items.size(), archive.size(),
                     compressed.size());
     }

@@ -4,6 +4,7 @@
 #include "engine/security.hpp"
 #include "support/hresult.hpp"
 #include "support/memstream.hpp"
+#include "support/own_executable.hpp"
 #include "support/paths.hpp"
 #include "support/unique_handle.hpp"
 
@@ -12,9 +13,12 @@
 #include <boost/core/ref.hpp>
 #include <boost/iostreams/categories.hpp>
 #include <boost/iostreams/copy.hpp>
+#include <boost/iostreams/device/file_descriptor.hpp>
 #include <boost/iostreams/device/null.hpp>
 #include <boost/iostreams/filter/bzip2.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
+#include <boost/iostreams/restrict.hpp>
+#include <boost/iostreams/stream.hpp>
 #include <boost/system/system_error.hpp>
 #include <zlib.h>
 
@@ -34,6 +38,8 @@ constexpr std::streamsize chunk_size = 4096;
 // Written files are read back in larger blocks: under Wine a read costs far more than the
 // bytes it moves.
 constexpr DWORD read_back_block = 65536;
+// The archive is read from the program's file in blocks of this size, for the same reason.
+constexpr std::streamsize file_buffer_size = 65536;
 
 [[noreturn]] void fail(compress_error e) { throw std::system_error(make_error_code(e)); }
 
@@ -389,6 +395,23 @@ std::error_code error_of(std::exception_ptr failure, std::wstring& path)
     }
 }
 
+// Where `size` bytes at `bytes` in the image of `module` lie in its file: the section holding
+// them maps their address to a file position. Nothing when no section holds them whole.
+std::optional<std::streamoff> file_offset_of(HMODULE module, const char* bytes, DWORD size) noexcept
+{
+    const auto* base = reinterpret_cast<const char*>(module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const auto address = static_cast<std::uint64_t>(bytes - base);
+    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+        const std::uint64_t start = section->VirtualAddress;
+        if (address >= start && address + size <= start + section->SizeOfRawData)
+            return static_cast<std::streamoff>(section->PointerToRawData + (address - start));
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::unique_ptr<std::istream> open_payload_resource(int type, int id)
@@ -400,6 +423,18 @@ std::unique_ptr<std::istream> open_payload_resource(int type, int id)
         if (HGLOBAL loaded = LoadResource(module, info)) {
             bytes = static_cast<const char*>(LockResource(loaded));
             size = bytes ? SizeofResource(module, info) : 0;
+        }
+    }
+    if (size > 0) {
+        if (const auto offset = file_offset_of(module, bytes, size)) {
+            HANDLE file = CreateFileW(mw::own_executable_path().c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+            if (file != INVALID_HANDLE_VALUE) {
+                io::file_descriptor_source source(file, io::close_handle);
+                return std::make_unique<io::stream<io::restriction<io::file_descriptor_source>>>(
+                    io::restrict(source, *offset, size), file_buffer_size);
+            }
         }
     }
     return std::make_unique<mw::imemstream>(bytes, size);

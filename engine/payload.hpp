@@ -61,8 +61,10 @@ private:
 
 using extract_callback = std::function<notification::result(const notification&)>;
 
-// An input stream over a resource of this executable, read in place; empty when the
-// resource is missing or empty.
+// A seekable input stream over a resource of this executable; empty when the resource is
+// missing or empty. The bytes are read from the executable's file, not from its image in
+// memory: an archive of megabytes read twice would otherwise stay in the process's working
+// set page by page. Where the file cannot be read, the image's bytes are read in place.
 std::unique_ptr<std::istream> open_payload_resource(int type, int id);
 
 // Decompresses the whole stream into a discarding device; true when it is a complete,

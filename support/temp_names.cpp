@@ -56,7 +56,11 @@ bool choose_temp_folder(std::wstring& path, std::wstring& error_text)
         error_text = fmt::format(L"{:08x} ({})", static_cast<std::uint32_t>(ec.value()), L"temp_directory_path");
         return false;
     }
-    static boost::uuids::random_generator generator;
+    // Every bit from the system's random source (rand_s behind std::random_device), not from
+    // the cryptographic providers Boost.UUID would load otherwise (with their libraries, several
+    // megabytes of working set where the system brings its own TLS stack) for sixteen bytes.
+    static std::random_device device;
+    static boost::uuids::basic_random_generator<std::random_device> generator(device);
     static std::mutex lock;
     boost::uuids::uuid id;
     {

@@ -25,7 +25,7 @@ int pack(int argc, Char** argv)
         const std::filesystem::path base = argc == 4 ? std::filesystem::path{argv[3]} : manifest.parent_path();
         const auto items = setup::read_manifest(manifest, base);
         const std::string archive = setup::build_archive(items);
-        const std::string compressed = setup::bzip2_compress(archive, 9);
+        const std::string compressed = setup::bzip2_compress(archive, setup::payload_block_level);
         std::ofstream out(std::filesystem::path(argv[2]), std::ios::binary | std::ios::trunc);
         out.write(compressed.data(), static_cast<std::streamsize>(compressed.size()));
         out.close();

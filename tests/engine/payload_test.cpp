@@ -517,9 +517,22 @@ TEST(test_payload, refuses_damaged_streams)
     EXPECT_EQ(rec.failure()->code, make_error_code(compress_error::bzip2_error));
 }
 
-TEST(open_payload_resource, reads_the_embedded_archive_in_place)
+TEST(open_payload_resource, reads_the_embedded_archive_from_the_program_file)
 {
     auto stream = setup::open_payload_resource(IDR_PAYLOAD_TYPE, IDR_PAYLOAD);
+    // Byte for byte the resource, from the file; then from a position within it.
+    HMODULE module = GetModuleHandleW(nullptr);
+    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(IDR_PAYLOAD), MAKEINTRESOURCEW(IDR_PAYLOAD_TYPE));
+    ASSERT_NE(info, nullptr);
+    const std::string_view resource(static_cast<const char*>(LockResource(LoadResource(module, info))),
+                                    SizeofResource(module, info));
+    ASSERT_GT(resource.size(), 1000u);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(*stream), {}), resource);
+    stream->clear();
+    stream->seekg(static_cast<std::streamoff>(resource.size() - 1000));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(*stream), {}), resource.substr(resource.size() - 1000));
+    stream->clear();
+    stream->seekg(0);
     ASSERT_TRUE(setup::test_payload(*stream));
     stream->clear();
     stream->seekg(0);

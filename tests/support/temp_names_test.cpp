@@ -2,6 +2,9 @@
 
 #include "support/paths.hpp"
 
+#include <windows.h>
+
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -57,6 +60,16 @@ TEST(choose_temp_folder, names_a_version_4_uuid_folder_in_the_temporary_folder)
     std::wstring other;
     ASSERT_TRUE(mw::choose_temp_folder(other, error));
     EXPECT_NE(other, path);
+}
+
+// The random name comes from the system's random source: no cryptographic provider (and none
+// of the libraries behind one) is loaded into the process for it.
+TEST(choose_temp_folder, loads_no_cryptographic_provider)
+{
+    std::wstring path, error;
+    ASSERT_TRUE(mw::choose_temp_folder(path, error));
+    for (const wchar_t* library : {L"bcrypt.dll", L"rsaenh.dll", L"cryptsp.dll", L"crypt32.dll"})
+        EXPECT_EQ(GetModuleHandleW(library), nullptr) << fs::path(library);
 }
 
 } // namespace

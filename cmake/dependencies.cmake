@@ -14,6 +14,9 @@ set(Boost_USE_STATIC_LIBS ON)
 set(Boost_USE_STATIC_RUNTIME ON)
 find_package(Boost 1.81 CONFIG REQUIRED COMPONENTS iostreams system)
 find_package(fmt 9 CONFIG REQUIRED)
+# As the library was built (scripts/bootstrap-deps.sh): a fixed thousands separator (","), no
+# std::locale.
+set_property(TARGET fmt::fmt APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS FMT_STATIC_THOUSANDS_SEPARATOR=0x2C)
 set(ZLIB_USE_STATIC_LIBS ON)
 find_package(ZLIB REQUIRED)
 find_package(GTest CONFIG REQUIRED)

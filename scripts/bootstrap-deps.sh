@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the third-party libraries for i686-w64-mingw32 from Debian's source packages
-# into PREFIX (default: build/deps/prefix). Does nothing when PREFIX/.complete exists.
+# into PREFIX (default: build/deps/prefix). Does nothing when PREFIX/.complete names this
+# recipe; a prefix built by another recipe is built again.
 #   libbz2 (bzip2), Boost 1.81 (Iostreams with bzip2, System; headers for UUID and
 #   Signals2), fmt 9 (fmtlib), GoogleTest/GoogleMock (Debian's googletest sources).
 set -euo pipefail
@@ -8,7 +9,9 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 prefix=${1:-$top/build/deps/prefix}
 work=$(dirname "$prefix")/work
 stamp=$prefix/.complete
-[ -f "$stamp" ] && exit 0
+# Changed whenever the libraries are built otherwise.
+recipe="2: fmt without locale-dependent separators"
+[ -f "$stamp" ] && [ "$(cat "$stamp")" = "$recipe" ] && exit 0
 
 triplet=i686-w64-mingw32
 jobs=$(nproc)
@@ -29,9 +32,12 @@ install -D -m644 bzip2/bzlib.h "$prefix/include/bzlib.h"
 
 echo "== fmt"
 dpkg-source -x fmtlib_*.dsc fmtlib >/dev/null
+# Thousands separators are fixed (no "{:L}" is formatted here), so that fmt refers to no
+# std::locale: a program that needs none of its own then carries none of the locale's facets.
+# The users of the library get the same definition (cmake/dependencies.cmake).
 cmake -S fmtlib -B fmtlib-build -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" \
   -DCMAKE_CROSSCOMPILING_EMULATOR= -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
-  -DFMT_DOC=OFF -DFMT_TEST=OFF >/dev/null
+  -DCMAKE_CXX_FLAGS="-DFMT_STATIC_THOUSANDS_SEPARATOR=0x2C" -DFMT_DOC=OFF -DFMT_TEST=OFF >/dev/null
 cmake --build fmtlib-build -j"$jobs" >/dev/null
 cmake --install fmtlib-build >/dev/null
 
@@ -61,5 +67,5 @@ JAM
     --prefix="$prefix" install >b2.log 2>&1 || { tail -40 b2.log; exit 1; }
 )
 rm -rf "$work"
-touch "$stamp"
+echo "$recipe" >"$stamp"
 echo "== dependencies ready in $prefix"

@@ -75,14 +75,9 @@ std::vector<std::wstring> everything_below(const fs::path& root)
 
 void choose_advanced_folder(const wizard& setup, const std::wstring& folder)
 {
-    HWND mode = setup.page_window(mode_page);
-    set_checked(control(mode, IDC_ADVANCED_MODE), true);
-    ASSERT_TRUE(wait_until([&] { return is_checked(control(mode, IDC_ADVANCED_MODE)); }));
+    ASSERT_TRUE(setup.choose_advanced_mode());
     ASSERT_TRUE(setup.next_to(options_page));
-    HWND options = setup.page_window(options_page);
-    set_control_text(options, IDC_FOLDER_EDIT, L"");
-    type_text(control(options, IDC_FOLDER_EDIT), folder);
-    ASSERT_TRUE(wait_until([&] { return control_text(options, IDC_FOLDER_EDIT) == folder; }));
+    ASSERT_TRUE(setup.type_folder(folder));
 }
 
 // One row of the matrix: the product not installed before, the whole machine taken before the
@@ -139,9 +134,7 @@ TEST_F(fault_matrix, a_drive_that_fills_up_during_the_extraction_fails_with_the_
 
     // The same wizard, a folder on drive C: the installation succeeds.
     ASSERT_TRUE(setup.back_to(options_page));
-    HWND options = setup.page_window(options_page);
-    set_control_text(options, IDC_FOLDER_EDIT, L"");
-    type_text(control(options, IDC_FOLDER_EDIT), where.install_folder);
+    ASSERT_TRUE(setup.type_folder(where.install_folder));
     ASSERT_TRUE(setup.next_to(install_page));
     ASSERT_TRUE(setup.install());
     EXPECT_EQ(setup.status(install_page), hint(IDS_CONTINUE, IDS_NEXT)) << "the second attempt installs";

@@ -127,6 +127,25 @@ bool wizard::back_to(int index) const
     return wait_for_page(index);
 }
 
+bool wizard::choose_advanced_mode() const
+{
+    HWND mode = page_window(mode_page);
+    if (!mode)
+        return false;
+    set_checked(control(mode, IDC_ADVANCED_MODE), true);
+    return wait_until([&] { return is_checked(control(mode, IDC_ADVANCED_MODE)); });
+}
+
+bool wizard::type_folder(const std::wstring& folder) const
+{
+    HWND options = page_window(options_page);
+    if (!options)
+        return false;
+    set_control_text(options, IDC_FOLDER_EDIT, L"");
+    type_text(control(options, IDC_FOLDER_EDIT), folder);
+    return wait_until([&] { return control_text(options, IDC_FOLDER_EDIT) == folder; });
+}
+
 std::wstring wizard::button_text(int button) const
 {
     return control_text(frame, button);

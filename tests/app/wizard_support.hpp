@@ -46,6 +46,12 @@ public:
     // Presses Next and waits until page `index` is shown; false when it is not.
     bool next_to(int index) const;
     bool back_to(int index) const;
+    // On the mode page: chooses the advanced installation and waits until its button is
+    // checked; false when it is not.
+    bool choose_advanced_mode() const;
+    // On the options page: replaces the folder box's text by `folder`, typed key by key, and
+    // waits until the box holds it; false when it does not.
+    bool type_folder(const std::wstring& folder) const;
     std::wstring button_text(int button) const;
     bool button_enabled(int button) const;
     std::wstring status(int index) const;

@@ -370,8 +370,7 @@ TEST_F(wizard_case, quick_and_advanced_installations_take_their_own_way_there_an
     ASSERT_TRUE(setup.back_to(mode_page)) << "quick: back to the mode";
 
     HWND mode = setup.page_window(mode_page);
-    set_checked(control(mode, IDC_ADVANCED_MODE), true);
-    ASSERT_TRUE(wait_until([&] { return is_checked(control(mode, IDC_ADVANCED_MODE)); }));
+    ASSERT_TRUE(setup.choose_advanced_mode());
     ASSERT_TRUE(setup.next_to(options_page));
     ASSERT_TRUE(setup.next_to(install_page));
     ASSERT_TRUE(setup.back_to(options_page)) << "advanced: back to the options";
@@ -757,14 +756,11 @@ TEST_F(machine_wide, an_advanced_installation_in_german_to_a_typed_folder_on_ano
             ASSERT_TRUE(wait_until([&] { return setup.button_text(IDC_NEXT) == load_string(IDS_NEXT) + L" >"; }));
 
             ASSERT_TRUE(setup.next_to(mode_page));
-            HWND mode = setup.page_window(mode_page);
-            set_checked(control(mode, IDC_ADVANCED_MODE), true);
-            ASSERT_TRUE(wait_until([&] { return is_checked(control(mode, IDC_ADVANCED_MODE)); }));
+            ASSERT_TRUE(setup.choose_advanced_mode());
             ASSERT_TRUE(setup.next_to(options_page));
             HWND options = setup.page_window(options_page);
             EXPECT_EQ(control_text(options, IDC_FOLDER_EDIT), where.install_folder);
-            set_control_text(options, IDC_FOLDER_EDIT, L"");
-            type_text(control(options, IDC_FOLDER_EDIT), target.path() + L"\\Kacheln\\.\\Andere\\..\\Tilewright");
+            ASSERT_TRUE(setup.type_folder(target.path() + L"\\Kacheln\\.\\Andere\\..\\Tilewright"));
             set_checked(control(options, IDC_MENU_SHORTCUT), false);
             ASSERT_TRUE(wait_until([&] { return !is_checked(control(options, IDC_MENU_SHORTCUT)); }));
             ASSERT_TRUE(setup.next_to(install_page));
@@ -901,13 +897,10 @@ TEST_F(machine_wide, an_update_keeps_the_users_changes_and_choices_and_its_merge
             EXPECT_EQ(control_text(setup.page_window(start_page), IDC_INFO),
                       format_text(load_string(IDS_FIRST_INSTALLATION), setup::product_title));
             EXPECT_TRUE(setup.next_to(mode_page));
-            HWND mode = setup.page_window(mode_page);
-            set_checked(control(mode, IDC_ADVANCED_MODE), true);
-            EXPECT_TRUE(wait_until([&] { return is_checked(control(mode, IDC_ADVANCED_MODE)); }));
+            EXPECT_TRUE(setup.choose_advanced_mode());
             EXPECT_TRUE(setup.next_to(options_page));
             HWND options = setup.page_window(options_page);
-            set_control_text(options, IDC_FOLDER_EDIT, L"");
-            type_text(control(options, IDC_FOLDER_EDIT), folder);
+            EXPECT_TRUE(setup.type_folder(folder));
             set_checked(control(options, IDC_DESKTOP_SHORTCUT), false);
             EXPECT_TRUE(wait_until([&] { return !is_checked(control(options, IDC_DESKTOP_SHORTCUT)); }));
         } else {
@@ -1028,13 +1021,9 @@ TEST_F(wizard_failure, an_installation_folder_that_cannot_be_made_fails_with_the
     write_bytes(file, "not a folder");
     wizard setup;
     ASSERT_TRUE(setup.next_to(mode_page));
-    HWND mode = setup.page_window(mode_page);
-    set_checked(control(mode, IDC_ADVANCED_MODE), true);
-    ASSERT_TRUE(wait_until([&] { return is_checked(control(mode, IDC_ADVANCED_MODE)); }));
+    ASSERT_TRUE(setup.choose_advanced_mode());
     ASSERT_TRUE(setup.next_to(options_page));
-    HWND options = setup.page_window(options_page);
-    set_control_text(options, IDC_FOLDER_EDIT, L"");
-    type_text(control(options, IDC_FOLDER_EDIT), file + L"\\Tilewright");
+    ASSERT_TRUE(setup.type_folder(file + L"\\Tilewright"));
     ASSERT_TRUE(setup.next_to(install_page));
     ASSERT_TRUE(setup.install());
     // The code is the one the system gives for a folder below a file: a C runtime code here
@@ -1050,8 +1039,7 @@ TEST_F(wizard_failure, an_installation_folder_that_cannot_be_made_fails_with_the
 
     // Back to the options, a folder that can be made, and the same wizard installs.
     ASSERT_TRUE(setup.back_to(options_page));
-    set_control_text(options, IDC_FOLDER_EDIT, L"");
-    type_text(control(options, IDC_FOLDER_EDIT), scratch / L"Tilewright");
+    ASSERT_TRUE(setup.type_folder(scratch / L"Tilewright"));
     ASSERT_TRUE(setup.next_to(install_page));
     ASSERT_TRUE(setup.install());
     EXPECT_EQ(setup.status(install_page), hint(IDS_CONTINUE, IDS_NEXT));
@@ -1124,9 +1112,7 @@ TEST_F(wizard_failure, leaving_in_the_middle_of_the_wizard_changes_nothing)
 {
     wizard setup;
     ASSERT_TRUE(setup.next_to(mode_page));
-    HWND mode = setup.page_window(mode_page);
-    set_checked(control(mode, IDC_ADVANCED_MODE), true);
-    ASSERT_TRUE(wait_until([&] { return is_checked(control(mode, IDC_ADVANCED_MODE)); }));
+    ASSERT_TRUE(setup.choose_advanced_mode());
     ASSERT_TRUE(setup.next_to(options_page));
     setup.press(IDC_EXIT);
     const auto question = wait_for_message_box(setup.process.id());

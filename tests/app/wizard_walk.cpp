@@ -81,11 +81,8 @@ public:
         picture(setup.frame, prefix, L"start");
         if (!setup.next_to(mode_page))
             return false;
-        if (advanced) {
-            HWND mode = setup.page_window(mode_page);
-            set_checked(control(mode, IDC_ADVANCED_MODE), true);
-            wait_until([&] { return is_checked(control(mode, IDC_ADVANCED_MODE)); });
-        }
+        if (advanced)
+            setup.choose_advanced_mode();
         picture(setup.frame, prefix, L"mode");
         if (advanced) {
             if (!setup.next_to(options_page))

@@ -17,7 +17,6 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
-#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <functional>
@@ -35,11 +34,6 @@ constexpr std::uint32_t module_access = 0x13019F;
 const std::wstring line_end = L"\r\n";
 
 using phase_clock = std::chrono::steady_clock;
-
-// The registration run is waited for in steps this long, the window's messages handled between.
-constexpr std::chrono::milliseconds registration_wait_step{50};
-// How long a hung application that was ended may take to be gone.
-constexpr DWORD hung_application_end_wait = 10000;
 
 // Opt-in timings for the wizard benchmark, which drives the setup from outside and cannot
 // otherwise tell the payload's own work from the rest of the run: when MW_INSTALL_TIMINGS
@@ -345,37 +339,10 @@ bool register_application(const std::wstring& main_executable, std::uint64_t ins
         const mw::unique_handle thread(started.hThread);
         // An application still running when the bound has passed is taken as hung: it is ended,
         // so that it neither holds its executable (which the uninstall program must remove) nor
-        // counts as a running Tilewright for ever, and the registration has failed.
-        struct end_if_running {
-            HANDLE process;
-            ~end_if_running()
-            {
-                if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0)
-                    return;
-                TerminateProcess(process, ERROR_TIMEOUT);
-                WaitForSingleObject(process, hung_application_end_wait);
-            }
-        } end_hung{process.get()};
-        // The wait goes in short steps with the observer's pump between them, so that the
-        // window stays responsive however long the application takes.
-        const auto deadline = std::chrono::steady_clock::now() + std::max(bound, std::chrono::milliseconds(0));
-        bool pumping = static_cast<bool>(while_waiting);
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            const DWORD step = static_cast<DWORD>(std::clamp<std::int64_t>(left.count(), 0, registration_wait_step.count()));
-            const DWORD wait = WaitForSingleObject(process.get(), step);
-            if (wait == WAIT_OBJECT_0)
-                break;
-            if (wait != WAIT_TIMEOUT || left.count() <= 0)
-                return false; // hung (or the wait failed): ended on the way out
-            if (pumping) {
-                try {
-                    while_waiting();
-                } catch (...) {
-                    pumping = false; // a failing pump only stops the pumping; the wait goes on
-                }
-            }
-        }
+        // counts as a running Tilewright for ever, and the registration has failed. The window
+        // stays responsive meanwhile.
+        if (!wait_or_end_application(process.get(), bound, while_waiting))
+            return false;
         DWORD exit_code = 0;
         return GetExitCodeProcess(process.get(), &exit_code) && exit_code == static_cast<DWORD>(registration_succeeded);
     } catch (...) {

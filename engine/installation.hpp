@@ -12,6 +12,7 @@
 // temporary files are deleted).
 
 #include "app/app_context.hpp"
+#include "engine/application_run.hpp"
 
 #include <windows.h>
 
@@ -43,12 +44,8 @@ public:
 };
 
 // How long the registration run of the installed application may take before the setup
-// takes it as hung, ends it and counts the registration as failed. Registration takes well under
-// a second natively and a few seconds where 32-bit code is emulated; the bound only keeps a hung
-// application from holding the setup (and its own executable, and the count of running
-// Tilewright processes) for ever, so it is generous for a slow machine and still short enough
-// to wait for.
-inline constexpr std::chrono::milliseconds default_registration_bound = std::chrono::seconds(60);
+// takes it as hung, ends it and counts the registration as failed.
+inline constexpr std::chrono::milliseconds default_registration_bound = application_run_bound;
 
 struct installation_settings {
     // The folder "<SamplePath>" names; nothing for string 1018 formatted with the product name.

@@ -1,5 +1,6 @@
 #include "product/uninstaller/removal.hpp"
 
+#include "engine/application_run.hpp"
 #include "engine/com.hpp"
 #include "engine/known_folders.hpp"
 #include "engine/payload_format.hpp"
@@ -18,9 +19,6 @@
 
 namespace uninstaller {
 namespace {
-
-// How long a hung application, once ended, is waited for.
-constexpr DWORD hung_application_end_wait = 10000;
 
 std::uint64_t ticks(const FILETIME& time) noexcept
 {
@@ -376,12 +374,8 @@ bool unregister_application(const std::wstring& application, std::chrono::millis
         return false;
     const mw::unique_handle process(started.hProcess);
     const mw::unique_handle thread(started.hThread);
-    const auto milliseconds = std::clamp<std::int64_t>(bound.count(), 0, INFINITE - 1);
-    if (WaitForSingleObject(process.get(), static_cast<DWORD>(milliseconds)) != WAIT_OBJECT_0) {
-        TerminateProcess(process.get(), ERROR_TIMEOUT);
-        WaitForSingleObject(process.get(), hung_application_end_wait);
+    if (!setup::wait_or_end_application(process.get(), bound))
         return false;
-    }
     DWORD code = 0;
     return GetExitCodeProcess(process.get(), &code) && code == static_cast<DWORD>(setup::registration_succeeded);
 }

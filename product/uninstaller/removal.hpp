@@ -1,6 +1,7 @@
 #pragma once
 // Undoing an installation from the records of its uninstall log.
 
+#include "engine/application_run.hpp"
 #include "support/uninstall_log.hpp"
 
 #include <windows.h>
@@ -54,17 +55,13 @@ std::span<const shipped_file> shipped_user_files() noexcept;
 // as changed too. False when `shipped` lists no such file or the file cannot be read.
 bool differs_from_shipped(const std::wstring& path, std::int32_t tag, std::span<const shipped_file> shipped);
 
-// How long the application's unregistration run may take, as for its registration by the
-// setup: an application still running then is taken as hung.
-inline constexpr std::chrono::milliseconds unregistration_bound = std::chrono::seconds(60);
-
 // Runs the installed application with " /Unregister /Background" from its own folder and
 // waits for it, `bound` at most: true when it exits with -10 (its file types are
 // unregistered). An application still running at the bound is ended (and waited for, a few
 // seconds at most), so that it no longer holds its executable, which the removal deletes
 // next; its unregistration has failed.
 bool unregister_application(const std::wstring& application,
-                            std::chrono::milliseconds bound = unregistration_bound);
+                            std::chrono::milliseconds bound = setup::application_run_bound);
 
 // What undoing the records left behind.
 struct removal_report {

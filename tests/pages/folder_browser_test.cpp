@@ -232,20 +232,10 @@ std::wstring selected_text(HWND tree)
     return text;
 }
 
-BOOL CALLBACK collect_own_dialog(HWND window, LPARAM found)
-{
-    if (IsWindowVisible(window) && testing_support::window_process(window) == GetCurrentProcessId() &&
-        testing_support::window_class(window) == L"#32770")
-        reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
-    return TRUE;
-}
-
-// This process's visible dialogs (class "#32770"), topmost first.
+// This process's visible dialogs, topmost first.
 std::vector<HWND> own_dialogs()
 {
-    std::vector<HWND> dialogs;
-    EnumWindows(collect_own_dialog, reinterpret_cast<LPARAM>(&dialogs));
-    return dialogs;
+    return testing_support::find_windows({.class_name = L"#32770", .process_id = GetCurrentProcessId()});
 }
 
 // The dialog once its tree shows the start folder `start_name` selected: the tree selects some

@@ -325,6 +325,15 @@ HWND find_window(const window_query& query)
     return nullptr;
 }
 
+std::vector<HWND> find_windows(const window_query& query)
+{
+    std::vector<HWND> found;
+    for (HWND window : top_level_windows())
+        if (IsWindow(window) && matches(window, query))
+            found.push_back(window);
+    return found;
+}
+
 HWND wait_for_window(const window_query& query, std::chrono::milliseconds timeout)
 {
     HWND found = nullptr;

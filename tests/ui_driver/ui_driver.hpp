@@ -112,6 +112,8 @@ struct window_query {
 
 // The first top-level window that matches (in Z order, topmost first); null when none does.
 HWND find_window(const window_query& query);
+// Every top-level window that matches, topmost first.
+std::vector<HWND> find_windows(const window_query& query);
 // Waits until a matching top-level window exists; null when none appeared within `timeout`.
 HWND wait_for_window(const window_query& query, std::chrono::milliseconds timeout = default_timeout);
 // Waits until `window` no longer exists; false when it still does after `timeout`.

@@ -142,6 +142,9 @@ TEST_F(fixture_dialog, is_found_by_class_title_and_process)
     EXPECT_EQ(find_window({.class_name = L"Edit", .title = title_}), nullptr);
     EXPECT_EQ(find_window({.class_name = L"#32770", .title = L"UI driver fixture", .process_id = app_.id()}), nullptr)
         << "the whole title must match";
+    // Every match: the fixture's dialog is its process's only one.
+    EXPECT_EQ(find_windows({.class_name = L"#32770", .process_id = app_.id()}), std::vector<HWND>{dialog_});
+    EXPECT_EQ(find_windows({.class_name = L"#32770", .process_id = GetCurrentProcessId()}), std::vector<HWND>{});
 
     std::vector<std::wstring> classes;
     for (HWND child : child_windows(dialog_))

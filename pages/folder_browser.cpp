@@ -4,6 +4,7 @@
 #include "app/strings.hpp"
 #include "app/window_owner.hpp"
 #include "engine/known_folders.hpp"
+#include "support/paths.hpp"
 #include "support/unique_handle.hpp"
 
 #include <knownfolders.h>
@@ -105,6 +106,7 @@ std::wstring folder_browser::browse(std::wstring& start, const std::wstring& suf
         }
     }
     dialog_initialized_ = false;
+    selected_.clear();
     folder_typed_ = false;
     edit_window_ = nullptr;
     title_ = title;
@@ -277,7 +279,13 @@ void folder_browser::on_initialized(HWND dialog)
         }
     }
     if (found) {
-        SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(existing.data()));
+        // Under Wine the dialog's walk down to the folder now and then stops short of it, on a
+        // folder beside one of its parents: it is asked again, a few times at most.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(existing.data()));
+            if (!selected_.empty() && mw::same_path(selected_, existing.data()))
+                break;
+        }
         SendMessageW(dialog, BFFM_SETEXPANDED, TRUE, reinterpret_cast<LPARAM>(existing.data()));
     }
     if (!suffix_.empty()) {
@@ -293,6 +301,7 @@ void folder_browser::on_selection_changed(HWND dialog, LPARAM item)
     path_buffer path{};
     const bool in_file_system =
         item && SHGetPathFromIDListW(reinterpret_cast<PCIDLIST_ABSOLUTE>(item), path.data());
+    selected_ = in_file_system ? path.data() : L"";
     if (in_file_system) {
         folder_ = path.data();
         apply_suffix();

@@ -83,6 +83,8 @@ private:
     std::optional<com_initialization> com_;
     // The dialog has reported its initialisation.
     bool dialog_initialized_ = false;
+    // The file-system folder the dialog's tree last selected; empty for none.
+    std::wstring selected_;
     // folder_ was set from a typed and validated path.
     bool folder_typed_ = false;
 };

@@ -43,6 +43,9 @@ static_assert(product_title.size() == product_name.size() + 1 + product_version_
               product_title.starts_with(product_name) && product_title[product_name.size()] == L' ' &&
               product_title.ends_with(product_version_text));
 
+// The file name of the product's application in its installation folder.
+inline constexpr std::wstring_view application_file_name = L"Tilewright.exe";
+
 // The version this setup installs, compared with the installed one at start-up.
 inline constexpr std::uint64_t setup_version = make_file_version(1, 22, 1, 1);
 

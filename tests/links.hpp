@@ -48,9 +48,8 @@ inline constexpr const char* no_links_here =
 
 namespace details {
 
-// Runs `command` in the Unix shell, and waits until `done` says that it has done its work:
-// Wine hands a Unix program's exit code back as 1 whatever it was, and its process may be
-// signalled before the program ended (measured). Throws std::runtime_error when the shell does
+// Runs `command` in the Unix shell, and waits until `done` says that it has done its work: Wine
+// gives no handle of a Unix program's process, so neither its end nor its exit code can be had. Throws std::runtime_error when the shell does
 // not start or `done` does not come true within 30 s.
 template <class Done>
 void run_unix_shell(const std::wstring& command, Done done)
@@ -62,9 +61,13 @@ void run_unix_shell(const std::wstring& command, Done done)
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                         &started))
         throw std::runtime_error("the Unix shell did not start: " + std::to_string(GetLastError()));
-    WaitForSingleObject(started.hProcess, 30000);
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
+    // Wine gives no process handle for a Unix program, and a thread "handle" that is none: closing
+    // it would close another handle of this process (measured). Real ones are closed.
+    if (started.hProcess) {
+        WaitForSingleObject(started.hProcess, 30000);
+        CloseHandle(started.hThread);
+        CloseHandle(started.hProcess);
+    }
     for (int waited = 0; !done(); waited += 20) {
         if (waited > 30000)
             throw std::runtime_error("the Unix shell did not do its work");

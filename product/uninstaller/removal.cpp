@@ -8,6 +8,8 @@
 #include "engine/shortcuts.hpp"
 #include "engine/uninstall_entry.hpp"
 #include "pages/product.hpp"
+#include "support/guarded_files.hpp"
+#include "support/paths.hpp"
 #include "support/unique_handle.hpp"
 
 #include <shlobj.h>
@@ -25,36 +27,28 @@ std::uint64_t ticks(const FILETIME& time) noexcept
     return std::uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime;
 }
 
-bool gone(DWORD error) noexcept { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
-// Deletes a file, clearing its read-only attribute first (and setting it again when the file
-// stays). True when the file is gone afterwards, also when it was gone before.
+// Deletes a file through a checked handle (see delete_guarded). True when it is gone afterwards,
+// also when it was gone before; false when it is in use, refused as reached through a link, or
+// cannot be deleted.
 bool delete_file(const std::wstring& path)
 {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return gone(GetLastError());
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-        return false;
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (DeleteFileW(path.c_str()) || gone(GetLastError()))
+    try {
+        mw::delete_guarded(path);
         return true;
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-        SetFileAttributesW(path.c_str(), attributes);
-    return false;
+    } catch (const std::system_error&) {
+        return false;
+    }
 }
 
 enum class folder_result { removed, not_empty, failed };
 
 folder_result remove_folder(const std::wstring& path)
 {
-    if (RemoveDirectoryW(path.c_str()))
-        return folder_result::removed;
-    const DWORD error = GetLastError();
-    if (gone(error))
-        return folder_result::removed;
-    return error == ERROR_DIR_NOT_EMPTY ? folder_result::not_empty : folder_result::failed;
+    try {
+        return mw::remove_folder_guarded(path) ? folder_result::removed : folder_result::not_empty;
+    } catch (const std::system_error&) {
+        return folder_result::failed;
+    }
 }
 
 // Deletes the product's uninstall subkey with everything in it; true when it is gone.
@@ -82,63 +76,32 @@ std::wstring item_text(const mw::log_record& record, const removal_settings& set
     return record.path;
 }
 
-bool equal_text(std::wstring_view a, std::wstring_view b) noexcept
-{
-    return a.size() == b.size() &&
-           CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
-               CSTR_EQUAL;
-}
-
-// The folder a canonical path lies in; empty for a root.
-std::wstring parent_of(const std::wstring& path)
-{
-    const auto last = path.find_last_of(L'\\');
-    if (last == std::wstring::npos || last + 1 == path.size())
-        return {};
-    // "C:\x" lies in "C:\": a root keeps its separator.
-    return path.substr(0, last == 2 && path[1] == L':' ? last + 1 : last);
-}
-
-std::wstring_view name_of(const std::wstring& path)
-{
-    const auto last = path.find_last_of(L'\\');
-    return std::wstring_view(path).substr(last == std::wstring::npos ? 0 : last + 1);
-}
-
-bool is_root(const std::wstring& path) noexcept
-{
-    if (path.size() == 3 && path[1] == L':')
-        return true;
-    // "\\\\server\\share": a share's root.
-    return path.starts_with(L"\\\\") && std::count(path.begin() + 2, path.end(), L'\\') <= 1;
-}
-
 bool holds_product_name(std::wstring_view name)
 {
     const std::wstring_view product = setup::product_name;
     for (std::size_t at = 0; at + product.size() <= name.size(); ++at)
-        if (equal_text(name.substr(at, product.size()), product))
+        if (mw::equal_ignoring_case(name.substr(at, product.size()), product))
             return true;
     return false;
 }
 
-// Whether a folder strictly between `place` and `path` is a reparse point (a junction or a link
-// that could lead out of the place).
-bool passes_reparse_point(const std::wstring& path, const std::wstring& place)
+// Whether `path`, or a folder on the way to it from the system folder it lies in, is a reparse
+// point (a junction or a link that could lead out of the product's places) or cannot be checked.
+bool reached_through_link(const std::wstring& path)
 {
-    for (std::wstring folder = parent_of(path); folder.size() > place.size(); folder = parent_of(folder)) {
-        const DWORD attributes = GetFileAttributesW(folder.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            return true;
+    try {
+        mw::check_unlinked(path);
+        return false;
+    } catch (const std::system_error& e) {
+        return e.code().value() == static_cast<int>(mw::link_refused);
     }
-    return false;
 }
 
 // The place `path` lies in (at or below it), from `places`; empty when none.
 std::wstring containing(const std::wstring& path, const std::vector<std::wstring>& places)
 {
     for (const std::wstring& place : places)
-        if (!place.empty() && path_within(path, place))
+        if (!place.empty() && mw::path_within(path, place))
             return place;
     return {};
 }
@@ -152,13 +115,13 @@ std::wstring sample_folder_of(const std::wstring& path, const product_places& pl
         return {};
     const auto end = path.find(L'\\', desktop.size() + 1);
     std::wstring folder = path.substr(0, end);
-    return holds_product_name(name_of(folder)) ? folder : std::wstring{};
+    return holds_product_name(mw::name_of(folder)) ? folder : std::wstring{};
 }
 
 // The installation, data or sample folder `path` lies in (at or below it); empty when none.
 std::wstring product_folder_of(const std::wstring& path, const product_places& places)
 {
-    if (!places.install_folder.empty() && path_within(path, places.install_folder))
+    if (!places.install_folder.empty() && mw::path_within(path, places.install_folder))
         return places.install_folder;
     if (std::wstring data = containing(path, places.data_folders); !data.empty())
         return data;
@@ -169,58 +132,26 @@ std::wstring product_folder_of(const std::wstring& path, const product_places& p
 // below every base folder it is in or above.
 bool removable_parent(const std::wstring& folder, const product_places& places)
 {
-    if (is_root(folder))
+    if (mw::is_root(folder))
         return false;
     const bool above_place =
-        (!places.install_folder.empty() && path_within(places.install_folder, folder)) ||
+        (!places.install_folder.empty() && mw::path_within(places.install_folder, folder)) ||
         std::any_of(places.data_folders.begin(), places.data_folders.end(),
-                    [&](const std::wstring& data) { return !data.empty() && path_within(data, folder); });
+                    [&](const std::wstring& data) { return !data.empty() && mw::path_within(data, folder); });
     return above_place && std::none_of(places.bases.begin(), places.bases.end(), [&](const std::wstring& base) {
-               return !base.empty() && path_within(base, folder);
+               return !base.empty() && mw::path_within(base, folder);
            });
 }
 
+// The product's application in the installation folder; empty without an installation folder.
+std::wstring application_in(const product_places& places)
+{
+    if (places.install_folder.empty())
+        return {};
+    return places.install_folder + L"\\" + std::wstring(setup::application_file_name);
+}
+
 } // namespace
-
-std::optional<std::wstring> canonical_path(const std::wstring& path)
-{
-    std::wstring text = path;
-    std::replace(text.begin(), text.end(), L'/', L'\\');
-    if (text.starts_with(L"\\\\?\\UNC\\") || text.starts_with(L"\\??\\UNC\\"))
-        text = L"\\\\" + text.substr(8);
-    else if (text.starts_with(L"\\\\?\\") || text.starts_with(L"\\??\\"))
-        text.erase(0, 4);
-    const bool on_drive = text.size() >= 3 && std::iswalpha(text[0]) && text[1] == L':' && text[2] == L'\\';
-    const bool on_share = text.size() >= 5 && text.starts_with(L"\\\\") && text[2] != L'\\' && text[2] != L'?' &&
-                          text[2] != L'.' && text.find(L'\\', 3) != std::wstring::npos;
-    if (!on_drive && !on_share)
-        return std::nullopt;
-    // A stream name, a wildcard or a control character names no file of an installation.
-    if (text.find_first_of(L":*?\"<>|", on_drive ? 2 : 0) != std::wstring::npos ||
-        std::any_of(text.begin(), text.end(), [](wchar_t c) { return c < L' '; }))
-        return std::nullopt;
-    const DWORD needed = GetFullPathNameW(text.c_str(), 0, nullptr, nullptr);
-    if (needed == 0)
-        return std::nullopt;
-    std::wstring full(needed, L'\0');
-    const DWORD length = GetFullPathNameW(text.c_str(), needed, full.data(), nullptr);
-    if (length == 0 || length >= needed)
-        return std::nullopt;
-    full.resize(length);
-    while (full.size() > 3 && full.back() == L'\\' && !is_root(full))
-        full.pop_back();
-    if (full.size() >= 2 && full[1] == L':')
-        full[0] = static_cast<wchar_t>(std::towupper(full[0]));
-    return full;
-}
-
-bool path_within(const std::wstring& path, const std::wstring& folder) noexcept
-{
-    if (folder.empty() || path.size() < folder.size() ||
-        !equal_text(std::wstring_view(path).substr(0, folder.size()), folder))
-        return false;
-    return path.size() == folder.size() || folder.back() == L'\\' || path[folder.size()] == L'\\';
-}
 
 bool is_shell_link(const std::wstring& path)
 {
@@ -257,7 +188,7 @@ std::optional<std::wstring> place_of(const mw::log_record& record, const product
 {
     if (record.kind == mw::uninstall_key || record.kind == mw::class_registration)
         return std::nullopt;
-    const std::optional<std::wstring> path = canonical_path(record.path);
+    const std::optional<std::wstring> path = mw::canonical_path(record.path);
     if (!path)
         return std::nullopt;
     std::wstring place;
@@ -274,27 +205,27 @@ std::optional<std::wstring> place_of(const mw::log_record& record, const product
         break;
     case mw::menu_link:
     case mw::desktop_link: {
-        const std::wstring_view name = name_of(*path);
+        const std::wstring_view name = mw::name_of(*path);
         const std::wstring_view product = setup::product_name;
-        const std::wstring folder = parent_of(*path);
-        if (name.size() <= 4 || !equal_text(name.substr(name.size() - 4), L".lnk") || name.size() < product.size() ||
-            !equal_text(name.substr(0, product.size()), product) ||
+        const std::wstring folder = mw::parent_of(*path);
+        if (name.size() <= 4 || !mw::equal_ignoring_case(name.substr(name.size() - 4), L".lnk") || name.size() < product.size() ||
+            !mw::equal_ignoring_case(name.substr(0, product.size()), product) ||
             std::none_of(places.link_folders.begin(), places.link_folders.end(),
-                         [&](const std::wstring& links) { return !links.empty() && equal_text(links, folder); }))
+                         [&](const std::wstring& links) { return !links.empty() && mw::equal_ignoring_case(links, folder); }))
             return std::nullopt;
         return path;
     }
     default:
         return std::nullopt;
     }
-    if (place.empty() || passes_reparse_point(*path, place))
+    if (place.empty() || reached_through_link(*path))
         return std::nullopt;
     return path;
 }
 
 product_places installed_places(const std::wstring& install_folder)
 {
-    auto canonical = [](const std::wstring& folder) { return folder.empty() ? folder : canonical_path(folder).value_or(L""); };
+    auto canonical = [](const std::wstring& folder) { return folder.empty() ? folder : mw::canonical_path(folder).value_or(L""); };
     auto system = [&](int csidl) { return canonical(setup::csidl_folder(csidl)); };
     product_places places;
     places.install_folder = canonical(install_folder);
@@ -336,9 +267,9 @@ std::span<const shipped_file> shipped_user_files() noexcept
 
 bool differs_from_shipped(const std::wstring& path, std::int32_t tag, std::span<const shipped_file> shipped)
 {
-    const std::wstring_view name = name_of(path);
+    const std::wstring_view name = mw::name_of(path);
     const auto original = std::find_if(shipped.begin(), shipped.end(), [&](const shipped_file& file) {
-        return file.tag == tag && equal_text(file.name, name);
+        return file.tag == tag && mw::equal_ignoring_case(file.name, name);
     });
     if (original == shipped.end())
         return false;
@@ -359,19 +290,28 @@ bool differs_from_shipped(const std::wstring& path, std::int32_t tag, std::span<
 
 bool unregister_application(const std::wstring& application, std::chrono::milliseconds bound)
 {
-    const DWORD attributes = GetFileAttributesW(application.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    // Held while the process starts, checked to be the file at its place: nobody can replace,
+    // change or rename it in the meantime.
+    mw::unique_hfile image;
+    try {
+        image = mw::open_guarded(application, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(image.get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
     std::wstring command = L"\"" + application + L"\" /Unregister /Background";
-    const std::wstring folder = setup::target_folder(application);
+    const std::wstring folder = mw::parent_of(application);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNOACTIVATE;
     PROCESS_INFORMATION started{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    if (!CreateProcessW(application.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         folder.empty() ? nullptr : folder.c_str(), &startup, &started))
         return false;
+    image.reset();
     const mw::unique_handle process(started.hProcess);
     const mw::unique_handle thread(started.hThread);
     if (!setup::wait_or_end_application(process.get(), bound))
@@ -402,12 +342,13 @@ removal_report remove_installation(const std::vector<mw::log_record>& records, c
         if (!registered || unregistration_tried)
             return;
         unregistration_tried = true;
-        const auto application = std::find_if(records.rbegin(), records.rend(), [](const mw::log_record& r) {
-            return is_application(r) && !r.path.empty();
-        });
+        // Only the product's application in the installation folder is ever started, whatever
+        // the log's records name: a record may name any program, and this one runs elevated.
+        const std::wstring application = application_in(settings.places);
         bool unregistered = false;
         try {
-            unregistered = application != records.rend() && settings.unregister && settings.unregister(application->path);
+            unregistered = !application.empty() && !reached_through_link(application) && settings.unregister &&
+                           settings.unregister(application);
         } catch (const std::exception&) {
             unregistered = false;
         }
@@ -415,7 +356,7 @@ removal_report remove_installation(const std::vector<mw::log_record>& records, c
     };
 
     const std::optional<std::wstring> running =
-        settings.running_program.empty() ? std::nullopt : canonical_path(settings.running_program);
+        settings.running_program.empty() ? std::nullopt : mw::canonical_path(settings.running_program);
     std::optional<std::wstring> running_record; // the running program's record, as the log names it
     std::vector<std::wstring> not_empty; // deepest first, as the walk met them
     for (auto record = records.rbegin(); record != records.rend(); ++record) {
@@ -451,7 +392,7 @@ removal_report remove_installation(const std::vector<mw::log_record>& records, c
                 }
                 continue;
             }
-            if (running && equal_text(*path, *running)) {
+            if (running && mw::equal_ignoring_case(*path, *running)) {
                 running_record = record->path;
                 continue;
             }

@@ -55,8 +55,9 @@ std::span<const shipped_file> shipped_user_files() noexcept;
 // as changed too. False when `shipped` lists no such file or the file cannot be read.
 bool differs_from_shipped(const std::wstring& path, std::int32_t tag, std::span<const shipped_file> shipped);
 
-// Runs the installed application with " /Unregister /Background" from its own folder and
-// waits for it, `bound` at most: true when it exits with -10 (its file types are
+// Runs the installed application `application` (a canonical path) with " /Unregister
+// /Background" from its own folder, as the program started and in its command line, and waits
+// for it, `bound` at most: true when it exits with -10 (its file types are
 // unregistered). An application still running at the bound is ended (and waited for, a few
 // seconds at most), so that it no longer holds its executable, which the removal deletes
 // next; its unregistration has failed.
@@ -91,27 +92,19 @@ struct product_places {
 // user's desktop and programs folder, Program Files and the Windows folder.
 product_places installed_places(const std::wstring& install_folder);
 
-// A path's canonical form: "\\?\" and "\\?\UNC\" prefixes taken off, forward slashes made
-// backslashes, "." and ".." resolved, no trailing separator but after a drive root. Nothing when
-// the path is not a full path on a drive or a share (relative, a device, a stream name).
-std::optional<std::wstring> canonical_path(const std::wstring& path);
-
-// Whether `path` lies at or below `folder`: both canonical, compared by whole components
-// without regard to case.
-bool path_within(const std::wstring& path, const std::wstring& folder) noexcept;
-
 // Whether the file is a shell link: its header names the shell link class and it loads as one.
 bool is_shell_link(const std::wstring& path);
 
 // The canonical path a file, shortcut or folder record names when it lies where the product
-// installs; nothing otherwise (a registry record, a path outside the places, or a way into them
-// through a junction or another reparse point below a place):
+// installs; nothing otherwise (a registry record, a path outside the places, or a path that
+// is, or is reached from the system folder it lies in through, a junction or another reparse
+// point):
 // - files (kind 1): inside the installation folder, a data folder or the sample folder;
 // - shortcuts (kinds 2 and 4): a ".lnk" file whose name starts with the product name, directly
 //   in a programs folder or on a desktop;
 // - folders (kind 0): one of those folders or inside one, or a folder above the installation
 //   folder or a data folder that is no drive root and lies below every base it is in.
-// Touches the file system only to look for reparse points.
+// Touches the file system only to look for reparse points (see mw::check_unlinked).
 std::optional<std::wstring> place_of(const mw::log_record& record, const product_places& places);
 
 struct removal_settings {
@@ -142,7 +135,9 @@ struct removal_settings {
 // when the file is a shell link); anything else stays and is reported as not removed:
 // - class registration (kind 6): the application unregisters its file types; this happens
 //   before the application's file (the file record tagged main_executable) is deleted, whichever
-//   of the two records comes last, and at most once;
+//   of the two records comes last, and at most once. The application is always the product's
+//   in the installation folder (`application_file_name`), reached without a link, never a path
+//   that a record names;
 // - uninstall key (kind 5): the product's uninstall subkey is deleted with all it holds;
 // - files and shortcuts (kinds 1 to 4): deleted, the read-only attribute cleared first; a file
 //   already gone counts as removed; a user-editable file changed since the installation (by its
@@ -150,8 +145,10 @@ struct removal_settings {
 // - folders (kind 0): removed when empty.
 // Then, after `before_last_step`, the running program and the log file are removed and the
 // folders that were not empty are tried once more (the log or the uninstaller may have been in
-// them). Every file and folder is removed by its canonical path. A folder that still holds something stays without
-// being reported: only folders the setup created and that are empty are removed. Never stops
+// them). Every file and folder is removed by its canonical path through handles checked to be
+// at their place (mw::delete_guarded, mw::remove_folder_guarded): one reached through a link
+// by then stays and is reported. A folder that still holds something stays without being
+// reported: only folders the setup created and that are empty are removed. Never stops
 // early and never throws: what fails is reported.
 removal_report remove_installation(const std::vector<mw::log_record>& records, const removal_settings& settings);
 

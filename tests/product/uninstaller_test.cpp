@@ -8,11 +8,18 @@
 #include "product/uninstaller/uninstall_ids.h"
 #include "product/uninstaller/uninstaller.hpp"
 
+#include "engine/com.hpp"
+
+#include <shlobj.h>
+#include <shobjidl.h>
+
 #include "engine/payload_format.hpp"
 #include "engine/registry.hpp"
 #include "engine/shortcuts.hpp"
 #include "engine/uninstall_entry.hpp"
+#include "support/paths.hpp"
 #include "support/sync_objects.hpp"
+#include "tests/links.hpp"
 #include "tests/product/uninstaller_support.hpp"
 #include "tests/ui_driver/ui_driver.hpp"
 
@@ -183,6 +190,84 @@ TEST_F(removal, unregisters_before_the_application_goes_whichever_record_comes_l
     EXPECT_TRUE(unregistrations[0].second);
     EXPECT_TRUE(report.complete());
     EXPECT_FALSE(fs::exists(layout.application));
+}
+
+// A log may name any program as the application: only the product's own in the installation
+// folder is ever started for the unregistration.
+TEST_F(removal, the_application_started_is_the_one_in_the_installation_folder_whatever_the_log_names)
+{
+    scratch_folder elsewhere;
+    const std::wstring hostile = elsewhere / L"Tilewright.exe";
+    testing_support::write_bytes(hostile, "not the product's");
+    for (const std::wstring& named : {hostile, std::wstring(L"\\\\server\\share\\x.exe"), std::wstring(L"x.exe")}) {
+        SCOPED_TRACE(fs::path(named).string());
+        std::vector<mw::log_record> hostile_records = records;
+        for (mw::log_record& r : hostile_records)
+            if (r.kind == mw::file && r.tag == static_cast<std::int32_t>(setup::entry_kind::main_executable))
+                r.path = named;
+        unregistrations.clear();
+        removal_settings s = settings();
+        s.before_last_step = {};
+        // Only the unregistration is looked at: nothing is removed.
+        s.places.install_folder = layout.install;
+        std::vector<mw::log_record> registration_only;
+        std::copy_if(hostile_records.begin(), hostile_records.end(), std::back_inserter(registration_only),
+                     [](const mw::log_record& r) {
+                         return r.kind == mw::class_registration ||
+                                (r.kind == mw::file && r.tag == static_cast<std::int32_t>(setup::entry_kind::main_executable));
+                     });
+        remove_installation(registration_only, s);
+        ASSERT_EQ(unregistrations.size(), 1u);
+        EXPECT_EQ(unregistrations[0].first, layout.application);
+    }
+    EXPECT_EQ(testing_support::read_bytes(hostile), "not the product's");
+}
+
+// A user who may write the data folders, the sample folder or a folder above the installation
+// folder replaces one of them, or a folder above one, by a link to a folder of theirs that holds
+// files of the product's names. The removal touches nothing there and reports the records.
+TEST_F(removal, a_place_replaced_by_a_link_leaves_what_the_link_leads_to)
+{
+    if (!testing_support::can_make_links())
+        GTEST_SKIP() << testing_support::no_links_here;
+    scratch_folder victims;
+    struct link_case {
+        const char* name;
+        std::wstring replaced;
+    };
+    const link_case cases[] = {
+        {"a folder above a data folder", layout.data + L"\\Modules"},
+        {"a data folder", layout.data + L"\\Textures\\Tilewright"},
+        {"the sample folder", layout.samples},
+        {"a folder above the installation folder", fs::path(layout.install).parent_path().wstring()},
+    };
+    std::vector<std::wstring> victim_folders;
+    for (const auto& c : cases) {
+        // The victim: a copy of the place, under another name elsewhere.
+        const std::wstring victim = victims / fs::path(c.replaced).filename().wstring();
+        fs::copy(c.replaced, victim, fs::copy_options::recursive);
+        for (const auto& entry : fs::recursive_directory_iterator(victim))
+            SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+        ASSERT_TRUE(MoveFileW(c.replaced.c_str(), (c.replaced + L".away").c_str())) << c.name;
+        testing_support::make_link(victim, c.replaced);
+        victim_folders.push_back(victim);
+    }
+    const auto victims_before = uninstaller_testing::file_snapshot(victims.path());
+    ASSERT_GT(victims_before.size(), 10u);
+
+    const removal_report report = remove_installation(records, settings());
+
+    EXPECT_EQ(uninstaller_testing::file_snapshot(victims.path()), victims_before);
+    EXPECT_FALSE(report.complete());
+    for (const auto& c : cases) {
+        const bool reported = std::any_of(report.not_removed.begin(), report.not_removed.end(),
+                                          [&](const std::wstring& item) { return mw::path_within(item, c.replaced); });
+        EXPECT_TRUE(reported) << c.name;
+    }
+    for (const auto& c : cases) {
+        testing_support::remove_link(c.replaced);
+        MoveFileW((c.replaced + L".away").c_str(), c.replaced.c_str());
+    }
 }
 
 TEST_F(removal, without_a_class_registration_record_the_application_is_not_run)
@@ -570,32 +655,6 @@ TEST(place_of, knows_the_places_and_nothing_else)
     };
     for (const auto& c : cases)
         EXPECT_EQ(place_of({c.kind, c.path, {}, true, -1}, places), c.place) << fs::path(c.path) << " kind " << c.kind;
-}
-
-TEST(canonical_path, resolves_prefixes_slashes_and_dots_and_refuses_what_is_no_full_path)
-{
-    const std::pair<const wchar_t*, std::optional<std::wstring>> cases[] = {
-        {L"C:\\A\\b.txt", L"C:\\A\\b.txt"},
-        {L"c:/A/b.txt", L"C:\\A\\b.txt"},
-        {L"C:\\A\\.\\B\\..\\b.txt", L"C:\\A\\b.txt"},
-        {L"C:\\A\\..\\..\\..\\b.txt", L"C:\\b.txt"},
-        {L"C:\\A\\B\\", L"C:\\A\\B"},
-        {L"C:\\", L"C:\\"},
-        {L"\\\\?\\C:\\A\\..\\b.txt", L"C:\\b.txt"},
-        {L"\\??\\C:\\A\\b.txt", L"C:\\A\\b.txt"},
-        {L"\\\\?\\UNC\\server\\share\\a.txt", L"\\\\server\\share\\a.txt"},
-        {L"//server/share/a.txt", L"\\\\server\\share\\a.txt"},
-        {L"\\\\.\\C:\\A\\b.txt", std::nullopt},
-        {L"\\\\?\\\\\\?\\C:\\b.txt", std::nullopt},
-        {L"b.txt", std::nullopt},
-        {L"\\A\\b.txt", std::nullopt},
-        {L"C:b.txt", std::nullopt},
-        {L"C:\\A\\b.txt:hidden", std::nullopt},
-        {L"C:\\A\\*.txt", std::nullopt},
-        {L"", std::nullopt},
-    };
-    for (const auto& [path, canonical] : cases)
-        EXPECT_EQ(canonical_path(path), canonical) << fs::path(path);
 }
 
 TEST(removal_of_the_uninstall_key, an_empty_key_name_removes_nothing_and_is_reported)

@@ -13,13 +13,14 @@
 
 namespace {
 
-// Runs before the entry function: the library search restricted to the system folder (a setup
-// runs from a downloads folder, where anyone may have left a library), the processor check, then
-// the process and framework set-up. Their clean-up (the instance semaphore's unit) runs at exit.
+// Runs before the entry function: the library search restricted to the system folder and the
+// system libraries loaded from there (a setup runs from a downloads folder, where anyone may have
+// left a library), the processor check, then the process and framework set-up. Their clean-up
+// (the instance semaphore's unit) runs at exit.
 struct static_initialisation {
+    mw::restricted_library_loading libraries;
     static_initialisation()
     {
-        mw::restrict_library_search();
         setup::processor_check();
         setup::process_init();
         setup::framework_init();

@@ -14,6 +14,13 @@ void restrict_library_search() noexcept
     SetDllDirectoryW(L"");
 }
 
+restricted_library_loading::restricted_library_loading() noexcept
+{
+    restrict_library_search();
+    for (std::size_t i = 0; i < libraries_.size(); ++i)
+        libraries_[i] = load_system_library(system_libraries_loaded_by_bare_name[i]);
+}
+
 unique_hmodule load_system_library(const wchar_t* file_name) noexcept
 {
     unique_hmodule module{LoadLibraryExW(file_name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)};

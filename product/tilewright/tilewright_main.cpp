@@ -102,7 +102,7 @@ int run(int show_command)
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int show_command)
 {
-    mw::restrict_library_search();
+    const mw::restricted_library_loading libraries;
     try {
         return run(show_command);
     } catch (const std::exception&) {

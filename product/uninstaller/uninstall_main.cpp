@@ -13,7 +13,7 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
-    mw::restrict_library_search();
+    const mw::restricted_library_loading libraries;
     std::vector<std::wstring> arguments;
     int count = 0;
     if (const mw::unique_hlocal_ptr<wchar_t*> list{CommandLineToArgvW(GetCommandLineW(), &count)})

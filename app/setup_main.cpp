@@ -6,6 +6,7 @@
 #include "app/start_check.hpp"
 #include "app/windowing.hpp"
 #include "resources/resource_ids.h"
+#include "support/image_file.hpp"
 #include "support/system_library.hpp"
 #include "support/unique_handle.hpp"
 
@@ -15,12 +16,14 @@ namespace {
 
 // Runs before the entry function: the library search restricted to the system folder and the
 // system libraries loaded from there (a setup runs from a downloads folder, where anyone may have
-// left a library), the processor check, then the process and framework set-up. Their clean-up
-// (the instance semaphore's unit) runs at exit.
+// left a library), the program's own file held (whoever can write that folder could otherwise
+// put another file in its place, whose payload the setup would then install), the processor check, then the process and framework
+// set-up. Their clean-up (the instance semaphore's unit) runs at exit.
 struct static_initialisation {
     mw::restricted_library_loading libraries;
     static_initialisation()
     {
+        mw::own_image_file();
         setup::processor_check();
         setup::process_init();
         setup::framework_init();

@@ -3,8 +3,8 @@
 #include "engine/install_variables.hpp"
 #include "engine/security.hpp"
 #include "support/hresult.hpp"
+#include "support/image_file.hpp"
 #include "support/memstream.hpp"
-#include "support/own_executable.hpp"
 #include "support/paths.hpp"
 #include "support/unique_handle.hpp"
 
@@ -13,15 +13,15 @@
 #include <boost/core/ref.hpp>
 #include <boost/iostreams/categories.hpp>
 #include <boost/iostreams/copy.hpp>
-#include <boost/iostreams/device/file_descriptor.hpp>
 #include <boost/iostreams/device/null.hpp>
 #include <boost/iostreams/filter/bzip2.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
-#include <boost/iostreams/restrict.hpp>
+#include <boost/iostreams/positioning.hpp>
 #include <boost/iostreams/stream.hpp>
 #include <boost/system/system_error.hpp>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -412,6 +412,56 @@ std::optional<std::streamoff> file_offset_of(HMODULE module, const char* bytes, 
     return std::nullopt;
 }
 
+// `size` bytes of a file from `offset` on, read at explicit positions: the file's own position
+// is neither used nor moved, so that any number of these read one handle at once. The handle
+// is borrowed, never closed.
+class file_range_source {
+public:
+    using char_type = char;
+    struct category : io::input_seekable, io::device_tag {};
+
+    file_range_source(HANDLE file, std::uint64_t offset, std::uint64_t size) noexcept
+        : file_(file), offset_(offset), size_(size)
+    {
+    }
+
+    std::streamsize read(char* s, std::streamsize n)
+    {
+        if (n <= 0 || position_ >= size_)
+            return -1;
+        const auto ask = static_cast<DWORD>(std::min<std::uint64_t>({static_cast<std::uint64_t>(n), size_ - position_, 1u << 30}));
+        const std::uint64_t at = offset_ + position_;
+        OVERLAPPED where{};
+        where.Offset = static_cast<DWORD>(at);
+        where.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD got = 0;
+        if (!ReadFile(file_, s, ask, &got, &where) && GetLastError() != ERROR_HANDLE_EOF)
+            throw_last_error();
+        if (got == 0)
+            return -1;
+        position_ += got;
+        return static_cast<std::streamsize>(got);
+    }
+
+    std::streampos seek(io::stream_offset off, std::ios_base::seekdir way)
+    {
+        const auto from = way == std::ios_base::beg   ? io::stream_offset{0}
+                          : way == std::ios_base::cur ? static_cast<io::stream_offset>(position_)
+                                                      : static_cast<io::stream_offset>(size_);
+        const io::stream_offset next = from + off;
+        if (next < 0 || static_cast<std::uint64_t>(next) > size_)
+            throw std::ios_base::failure("bad seek offset");
+        position_ = static_cast<std::uint64_t>(next);
+        return io::offset_to_position(next);
+    }
+
+private:
+    HANDLE file_;
+    std::uint64_t offset_;
+    std::uint64_t size_;
+    std::uint64_t position_ = 0;
+};
+
 } // namespace
 
 std::unique_ptr<std::istream> open_payload_resource(int type, int id)
@@ -426,16 +476,11 @@ std::unique_ptr<std::istream> open_payload_resource(int type, int id)
         }
     }
     if (size > 0) {
-        if (const auto offset = file_offset_of(module, bytes, size)) {
-            HANDLE file = CreateFileW(mw::own_executable_path().c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-            if (file != INVALID_HANDLE_VALUE) {
-                io::file_descriptor_source source(file, io::close_handle);
-                return std::make_unique<io::stream<io::restriction<io::file_descriptor_source>>>(
-                    io::restrict(source, *offset, size), file_buffer_size);
-            }
-        }
+        const HANDLE image_file = mw::own_image_file();
+        const auto offset = file_offset_of(module, bytes, size);
+        if (image_file != INVALID_HANDLE_VALUE && offset)
+            return std::make_unique<io::stream<file_range_source>>(file_range_source(image_file, *offset, size),
+                                                                   file_buffer_size);
     }
     return std::make_unique<mw::imemstream>(bytes, size);
 }

@@ -62,9 +62,11 @@ private:
 using extract_callback = std::function<notification::result(const notification&)>;
 
 // A seekable input stream over a resource of this executable; empty when the resource is
-// missing or empty. The bytes are read from the executable's file, not from its image in
-// memory: an archive of megabytes read twice would otherwise stay in the process's working
-// set page by page. Where the file cannot be read, the image's bytes are read in place.
+// missing or empty. The bytes are read from the executable's own file as the program holds it
+// (mw::own_image_file: the file the image was mapped from, which nobody can change while it is
+// held), not from its image in memory: an archive of megabytes read twice would otherwise stay
+// in the process's working set page by page. Where the program holds no such file, the
+// image's bytes are read in place. Nothing is read by the program's path.
 std::unique_ptr<std::istream> open_payload_resource(int type, int id);
 
 // Decompresses the whole stream into a discarding device; true when it is a complete,

@@ -102,6 +102,8 @@ using unique_hlocal_string = unique_hlocal_ptr<wchar_t>;
 // A security identifier from AllocateAndInitializeSid (FreeSid).
 using unique_sid = unique_any<details::close_traits<PSID, &FreeSid>>;
 using unique_cotaskmem_string = unique_cotaskmem_ptr<wchar_t>;
+// A view of a file mapping (UnmapViewOfFile), seen as its first byte's address.
+using unique_view = unique_any<details::close_traits<void*, &UnmapViewOfFile>>;
 // An icon loaded or created for the caller (DestroyIcon); never a shared icon.
 using unique_hicon = unique_any<details::close_traits<HICON, &DestroyIcon>>;
 // An image list of the common controls (ImageList_Destroy).

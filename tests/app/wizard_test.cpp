@@ -31,6 +31,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -670,6 +671,111 @@ TEST_F(wizard_failure, a_locked_destination_fails_with_its_system_code_and_a_sec
     ASSERT_TRUE(setup.next_to(end_page));
     setup.press(IDC_EXIT);
     EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
+}
+
+// The compressed payload bytes of the program file `program` and where they lie in the file.
+std::pair<std::string, std::size_t> payload_in_file(const std::wstring& program)
+{
+    const mw::unique_hmodule module{LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)};
+    HRSRC info = module ? FindResourceW(module.get(), MAKEINTRESOURCEW(IDR_PAYLOAD), MAKEINTRESOURCEW(IDR_PAYLOAD_TYPE))
+                        : nullptr;
+    if (!info)
+        throw std::runtime_error("no payload resource");
+    std::string payload(static_cast<const char*>(LockResource(LoadResource(module.get(), info))),
+                        SizeofResource(module.get(), info));
+    const std::size_t offset = read_bytes(program).find(payload);
+    if (offset == std::string::npos)
+        throw std::runtime_error("the payload is not in the file");
+    return {std::move(payload), offset};
+}
+
+// `archive` compressed into exactly `size` bytes, as one who crafts a replacement for a setup
+// would make it, so that it takes the place of the genuine payload byte for byte: bzip2
+// streams one after the other, the last ones empty. The archive's last bytes are split between
+// two streams at the point that makes the rest a whole number of empty streams.
+std::string compressed_to_size(const std::string& archive, std::size_t size)
+{
+    const std::string empty = setup::bzip2_compress("");
+    const std::size_t tail = std::min<std::size_t>(4096, archive.size() / 2);
+    const std::string head = setup::bzip2_compress(std::string_view(archive).substr(0, archive.size() - tail));
+    for (std::size_t split = 1; split < tail; ++split) {
+        std::string bytes = head + setup::bzip2_compress(std::string_view(archive).substr(archive.size() - tail, split)) +
+                            setup::bzip2_compress(std::string_view(archive).substr(archive.size() - tail + split));
+        if (bytes.size() <= size && (size - bytes.size()) % empty.size() == 0) {
+            while (bytes.size() < size)
+                bytes += empty;
+            return bytes;
+        }
+    }
+    throw std::runtime_error("the archive does not fit");
+}
+
+TEST_F(wizard_case, the_running_setups_file_cannot_be_replaced_and_its_own_payload_is_installed)
+{
+    // A setup in a folder that someone else can write, as a downloads folder is.
+    scratch_folder scratch;
+    const std::wstring program = scratch / L"setup.exe";
+    ASSERT_TRUE(CopyFileW(program_beside_tests(L"setup.exe").c_str(), program.c_str(), FALSE));
+    const std::string genuine = read_bytes(program);
+    // The replacement: the same program, with a payload whose Tilewright.exe is another file,
+    // in the genuine payload's place and size.
+    const auto [payload, offset] = payload_in_file(program);
+    std::vector<setup::pack_item> items = payload_items();
+    std::string application;
+    for (setup::pack_item& item : items)
+        if (fs::path(item.source).filename() == L"Tilewright.exe") {
+            application = item.bytes;
+            item.bytes = "MZ: not the genuine Tilewright";
+        }
+    ASSERT_FALSE(application.empty());
+    std::string crafted = genuine;
+    crafted.replace(offset, payload.size(), compressed_to_size(setup::build_archive(items), payload.size()));
+    ASSERT_EQ(crafted.size(), genuine.size());
+    const std::wstring replacement = scratch / L"replacement.exe";
+    write_bytes(replacement, crafted);
+
+    wizard setup{L"\"" + program + L"\""};
+    ASSERT_TRUE(setup.wait_for_page(start_page));
+    // Every way to put other bytes at the setup's path is refused while it runs. Where one
+    // succeeds, the replacement is put in the program's place, as one who tries would.
+    const std::wstring aside = scratch / L"setup.old";
+    struct attempt {
+        const char* what;
+        std::function<bool()> act;
+    };
+    const attempt attempts[] = {
+        {"rename the program", [&] { return MoveFileExW(program.c_str(), aside.c_str(), 0) != FALSE; }},
+        {"delete the program", [&] { return DeleteFileW(program.c_str()) != FALSE; }},
+        {"move the replacement over it",
+         [&] { return MoveFileExW(replacement.c_str(), program.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE; }},
+        {"replace it, keeping a backup",
+         [&] { return ReplaceFileW(program.c_str(), replacement.c_str(), aside.c_str(), 0, nullptr, nullptr) != FALSE; }},
+        {"write into it", [&] {
+             const mw::unique_hfile file(CreateFileW(program.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                     nullptr, OPEN_EXISTING, 0, nullptr));
+             DWORD written = 0;
+             return file && WriteFile(file.get(), crafted.data(), static_cast<DWORD>(crafted.size()), &written, nullptr);
+         }},
+    };
+    for (const attempt& a : attempts) {
+        SCOPED_TRACE(a.what);
+        const bool done = a.act();
+        EXPECT_FALSE(done) << "the program's file was changed while it ran";
+        if (done && !fs::exists(program))
+            write_bytes(program, crafted);
+    }
+    EXPECT_TRUE(read_bytes(program) == genuine) << "the program's path holds the genuine bytes";
+    // The installation installs the genuine payload.
+    ASSERT_TRUE(setup.next_to(mode_page));
+    ASSERT_TRUE(setup.next_to(install_page));
+    ASSERT_TRUE(setup.install());
+    EXPECT_EQ(setup.status(install_page), hint(IDS_CONTINUE, IDS_NEXT));
+    EXPECT_TRUE(read_bytes(where.install_folder + L"\\Tilewright.exe") == application)
+        << "the genuine application is installed";
+    ASSERT_TRUE(setup.next_to(end_page));
+    setup.press(IDC_EXIT);
+    EXPECT_EQ(setup.process.wait_for_exit(), std::optional<DWORD>(0));
+    EXPECT_TRUE(uninstall(where.install_folder));
 }
 
 } // namespace

@@ -4,11 +4,14 @@
 #include "engine/install_variables.hpp"
 #include "resources/resource_ids.h"
 #include "support/hresult.hpp"
+#include "support/image_file.hpp"
+#include "support/own_executable.hpp"
 #include "support/paths.hpp"
 
 #include "support/memstream.hpp"
 #include "tests/engine/grant_recorder.hpp"
 #include "tests/scratch.hpp"
+#include "tests/ui_driver/ui_driver.hpp"
 #include "tools/payload_pack.hpp"
 
 #include <windows.h>
@@ -555,6 +558,84 @@ TEST(open_payload_resource, reads_the_embedded_archive_from_the_program_file)
     missing->clear();
     missing->seekg(0);
     EXPECT_FALSE(setup::test_payload(*missing));
+}
+
+TEST(open_payload_resource, streams_read_the_held_image_file_side_by_side_and_leave_it_held)
+{
+    // The program's own file as the setup holds it from its start.
+    const HANDLE held = mw::own_image_file();
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    HMODULE module = GetModuleHandleW(nullptr);
+    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(IDR_PAYLOAD), MAKEINTRESOURCEW(IDR_PAYLOAD_TYPE));
+    ASSERT_NE(info, nullptr);
+    const std::string_view resource(static_cast<const char*>(LockResource(LoadResource(module, info))),
+                                    SizeofResource(module, info));
+    {
+        // Two streams read the one handle in turns, each from where it stands.
+        auto first = setup::open_payload_resource(IDR_PAYLOAD_TYPE, IDR_PAYLOAD);
+        auto second = setup::open_payload_resource(IDR_PAYLOAD_TYPE, IDR_PAYLOAD);
+        second->seekg(static_cast<std::streamoff>(resource.size() / 2));
+        const std::size_t block = 100000;
+        ASSERT_GT(resource.size(), 8 * block);
+        std::string from_first, from_second;
+        for (std::size_t i = 0; i < 4; ++i) {
+            std::string chunk(block, '\0');
+            first->read(chunk.data(), static_cast<std::streamsize>(block));
+            from_first.append(chunk, 0, static_cast<std::size_t>(first->gcount()));
+            second->read(chunk.data(), static_cast<std::streamsize>(block));
+            from_second.append(chunk, 0, static_cast<std::size_t>(second->gcount()));
+        }
+        EXPECT_TRUE(from_first == resource.substr(0, 4 * block));
+        EXPECT_TRUE(from_second == resource.substr(resource.size() / 2, 4 * block));
+    }
+    // The streams are gone; the file is still held, still the image's.
+    EXPECT_EQ(mw::own_image_file(), held);
+    EXPECT_TRUE(mw::is_image_file(held, module));
+    auto again = setup::open_payload_resource(IDR_PAYLOAD_TYPE, IDR_PAYLOAD);
+    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(*again), {}) == resource);
+}
+
+// In a copy of this program started by the case below (MW_REPLACED_COPY set): its file is
+// renamed away and another put in its place before the program first holds it, as one who
+// can write the program's folder might do while it starts. The other file is this program
+// with other bytes where the payload lies. The program then holds no file and reads its image.
+void replace_own_file_and_read_the_payload()
+{
+    const std::wstring own = mw::own_executable_path();
+    const std::wstring aside = own + L".old";
+    ASSERT_TRUE(MoveFileExW(own.c_str(), aside.c_str(), 0)) << GetLastError();
+    HMODULE module = GetModuleHandleW(nullptr);
+    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(IDR_PAYLOAD), MAKEINTRESOURCEW(IDR_PAYLOAD_TYPE));
+    ASSERT_NE(info, nullptr);
+    const std::string_view resource(static_cast<const char*>(LockResource(LoadResource(module, info))),
+                                    SizeofResource(module, info));
+    std::string other = read_bytes(aside);
+    const std::size_t offset = other.find(resource);
+    ASSERT_NE(offset, std::string::npos);
+    for (std::size_t i = offset; i < offset + resource.size(); ++i)
+        other[i] = static_cast<char>(other[i] ^ 0x55);
+    write_bytes(own, other);
+
+    EXPECT_EQ(mw::own_image_file(), INVALID_HANDLE_VALUE) << "the file at the program's path is not its image";
+    auto stream = setup::open_payload_resource(IDR_PAYLOAD_TYPE, IDR_PAYLOAD);
+    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(*stream), {}) == resource) << "the image's own bytes";
+}
+
+TEST(open_payload_resource, reads_the_image_in_place_when_another_file_took_the_programs_place_before_it_was_held)
+{
+    wchar_t flag[2]{};
+    if (GetEnvironmentVariableW(L"MW_REPLACED_COPY", flag, 2) == 1) {
+        replace_own_file_and_read_the_payload();
+        return;
+    }
+    scratch_folder scratch;
+    const std::wstring copy = scratch / L"engine_tests.exe";
+    ASSERT_TRUE(CopyFileW(mw::own_executable_path().c_str(), copy.c_str(), FALSE));
+    testing_support::child_process run(L"\"" + copy + L"\" --gtest_filter=" +
+                                           L"open_payload_resource.reads_the_image_in_place_when_another_file_took_the_programs_place_before_it_was_held",
+                                       {{L"MW_REPLACED_COPY", L"1"}});
+    EXPECT_EQ(run.wait_for_exit(std::chrono::milliseconds(60000)), std::optional<DWORD>(0))
+        << "the copy's checks (its output above) passed";
 }
 
 TEST(compress_category, names_its_codes)

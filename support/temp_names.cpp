@@ -5,9 +5,12 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include <windows.h>
+
 #include <filesystem>
 #include <mutex>
 #include <random>
+#include <system_error>
 
 namespace mw {
 namespace {
@@ -36,7 +39,7 @@ std::wstring unique_temp_path(const std::wstring& pattern)
 {
     static constexpr wchar_t digits[] = L"0123456789abcdef";
     const std::filesystem::path folder = std::filesystem::temp_directory_path();
-    for (;;) {
+    for (int tries = 0; tries < unique_temp_path_tries; ++tries) {
         std::wstring name = pattern;
         for (wchar_t& c : name)
             if (c == L'%')
@@ -46,6 +49,7 @@ std::wstring unique_temp_path(const std::wstring& pattern)
         if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, ec)))
             return candidate.wstring();
     }
+    throw std::system_error(static_cast<int>(ERROR_FILE_EXISTS), std::system_category(), "unique_temp_path");
 }
 
 bool choose_temp_folder(std::wstring& path, std::wstring& error_text)

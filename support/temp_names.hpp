@@ -8,8 +8,11 @@ namespace mw {
 
 // Full path of a file in the system temporary folder named after `pattern`, every '%'
 // replaced by a random lower-case hexadecimal digit, that does not exist at the time of the
-// call. Throws std::filesystem::filesystem_error when the temporary folder cannot be found.
-// The pattern must hold placeholders: the search for a free name has no bound.
+// call. Throws std::filesystem::filesystem_error when the temporary folder cannot be found,
+// and std::system_error (ERROR_FILE_EXISTS, system category) when every one of
+// `unique_temp_path_tries` names drawn exists: a pattern without placeholders whose name
+// exists, or one with too few for the names taken.
+inline constexpr int unique_temp_path_tries = 1000;
 std::wstring unique_temp_path(const std::wstring& pattern);
 
 // Sets `path` to the system temporary folder joined with "marrowind_{<random UUID>}" and

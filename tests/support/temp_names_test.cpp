@@ -11,6 +11,8 @@
 #include <fstream>
 #include <regex>
 #include <set>
+#include <system_error>
+#include <vector>
 
 namespace {
 
@@ -43,6 +45,39 @@ TEST(unique_temp_path, never_returns_a_name_that_exists)
         EXPECT_EQ(fs::path(mw::unique_temp_path(L"mwtaken-%.tmp")).filename(), L"mwtaken-f.tmp");
     for (const auto& p : taken)
         fs::remove(p);
+}
+
+// When every name the pattern allows is taken, the search gives up with ERROR_FILE_EXISTS
+// instead of drawing for ever.
+TEST(unique_temp_path, gives_up_when_every_name_is_taken)
+{
+    const fs::path temp = fs::temp_directory_path();
+    struct taken_case {
+        const wchar_t* pattern;
+        std::wstring occupied; // the names made first, each a placeholder's possible digit
+    };
+    const taken_case cases[] = {
+        {L"mwfull-fixed.tmp", L"-"},            // no placeholder: its one name
+        {L"mwfull-%.tmp", L"0123456789abcdef"}, // one placeholder: all 16 names
+    };
+    for (const auto& c : cases) {
+        std::vector<fs::path> made;
+        for (wchar_t digit : c.occupied) {
+            std::wstring name = c.pattern;
+            if (const auto at = name.find(L'%'); at != std::wstring::npos)
+                name[at] = digit;
+            made.push_back(temp / name);
+            std::ofstream(made.back()).put('x');
+        }
+        try {
+            const std::wstring path = mw::unique_temp_path(c.pattern);
+            ADD_FAILURE() << fs::path(c.pattern) << " gave " << fs::path(path);
+        } catch (const std::system_error& e) {
+            EXPECT_EQ(e.code(), std::error_code(ERROR_FILE_EXISTS, std::system_category())) << fs::path(c.pattern);
+        }
+        for (const auto& p : made)
+            fs::remove(p);
+    }
 }
 
 TEST(choose_temp_folder, names_a_version_4_uuid_folder_in_the_temporary_folder)

@@ -89,6 +89,7 @@ bool detect_existing_installation(app_context& context, const start_environment&
     }
 
     std::wstring log_file;
+    bool log_of_the_entry = false;
     if (context.install_state == install_state::same_version_installed || context.install_state == install_state::older_version_installed) {
         std::wstring uninstaller;
         if (registry_key entry = open_key(HKEY_LOCAL_MACHINE, std::wstring(uninstall_key_path) + L"\\" +
@@ -102,10 +103,20 @@ bool detect_existing_installation(app_context& context, const start_environment&
         for (const std::wstring& candidate : candidates)
             if (!candidate.empty() && !fs::path(candidate).parent_path().empty() && exists(candidate)) {
                 log_file = candidate;
+                log_of_the_entry = &candidate == &candidates[0];
                 break;
             }
     }
     context.uninstall_log.read(log_file);
+    if (!log_of_the_entry) {
+        // Only the log in the folder the machine's uninstall entry names is the installation's
+        // own. One found beside the setup (a folder any user may write, such as Downloads) or
+        // beside the application only suggests the folders and the desktop choice: its records
+        // would have this elevated run move previous shortcuts aside, skip modules and carry
+        // them into the new log for the uninstall program to act on, so none of them is kept.
+        // The previous title stays: it is only text in the new log's header.
+        context.uninstall_log.previous.clear();
+    }
     if (!log_file.empty()) {
         context.install_folder = context.uninstall_log.install_path;
         context.programs_folder = context.uninstall_log.shortcut_path;

@@ -139,6 +139,69 @@ TEST_F(start_up, the_previous_log_is_looked_for_in_three_places_in_order)
     }
 }
 
+// Only the log in the folder of the machine's uninstall entry brings the previous records.
+// One planted beside the setup (or beside the application) names a file and a shortcut
+// elsewhere: it still suggests the folders, but nothing of it reaches a file operation or the
+// new log.
+TEST_F(start_up, only_the_entrys_log_brings_records)
+{
+    scratch_folder dir;
+    const std::wstring places[] = {dir / L"FromEntry", dir / L"Own", dir / L"Application"};
+    const char* const names[] = {"the entry's folder", "the setup's folder", "the application's folder"};
+    const std::wstring victim = dir / L"Victim\\secret.txt";
+    const std::wstring victim_link = dir / L"Victim\\old.lnk";
+    fs::create_directories(dir / L"Victim");
+    write_string(entry(), L"UninstallString", places[0] + L"\\Uninstall.exe");
+    environment.own_folder = places[1];
+    fs::create_directories(places[2]);
+    const std::wstring application = places[2] + L"\\Tilewright.exe";
+    ASSERT_TRUE(CopyFileW(fixture(L"installed_1_22_1_0").c_str(), application.c_str(), FALSE));
+    environment.installed_application_path = [&] { return application; };
+
+    for (int i = 0; i < 3; ++i) {
+        const bool entrys = i == 0;
+        testing_support::write_bytes(victim, "secret");
+        testing_support::write_bytes(victim_link, "link");
+        fs::create_directories(fs::path(places[i]) / L"Installed");
+        fs::create_directories(fs::path(places[i]) / L"Menu");
+        const std::wstring log_file = places[i] + L"\\Uninstall.ulog";
+        {
+            mw::uninstall_log planted{{L"Tilewright 1.20", key}};
+            planted.current = {{mw::file, victim, {}, true, 0},
+                               {mw::menu_link, victim_link, {}, true, -1},
+                               {mw::desktop_link, L"C:\\d.lnk", {}, true, -1}};
+            ASSERT_TRUE(planted.write(log_file, places[i] + L"\\Installed", places[i] + L"\\Menu"));
+        }
+
+        app_context fresh{L"mwtest-" + key};
+        ASSERT_TRUE(detect_existing_installation(fresh, environment)) << names[i];
+        EXPECT_TRUE(mw::same_path(fresh.install_folder, places[i] + L"\\Installed")) << names[i];
+        EXPECT_TRUE(mw::same_path(fresh.programs_folder, places[i] + L"\\Menu")) << names[i];
+        EXPECT_TRUE(fresh.desktop_shortcut) << names[i];
+        mw::uninstall_log& log = fresh.uninstall_log;
+        EXPECT_EQ(log.previous.size(), entrys ? 3u : 0u) << names[i];
+        EXPECT_EQ(log.previous_file_installed(victim), entrys) << names[i];
+
+        // The installation's start-menu shortcut: the previous one a record names is moved
+        // aside only when the entry's log names it.
+        log.add_link(false, dir / L"NewMenu");
+        log.complete(true, dir / L"NewMenu\\Tilewright.lnk");
+        EXPECT_EQ(fs::exists(victim_link), !entrys) << names[i];
+        EXPECT_EQ(log.current.back().backup.empty(), !entrys) << names[i];
+        if (!log.current.back().backup.empty())
+            fs::remove(log.current.back().backup);
+        log.merge_previous();
+        bool carries_victim = false;
+        for (const mw::log_record& r : log.current)
+            carries_victim = carries_victim || mw::same_path(r.path, victim);
+        EXPECT_EQ(carries_victim, entrys) << names[i];
+        EXPECT_TRUE(fs::exists(victim)) << names[i];
+
+        SetFileAttributesW(log_file.c_str(), FILE_ATTRIBUTE_NORMAL);
+        fs::remove(log_file);
+    }
+}
+
 TEST_F(start_up, without_a_previous_log_the_default_folders_are_used)
 {
     for (const wchar_t* installed : {L"", L"version_1_22_1_1"}) {

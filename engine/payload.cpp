@@ -2,6 +2,7 @@
 
 #include "engine/install_variables.hpp"
 #include "engine/security.hpp"
+#include "support/guarded_files.hpp"
 #include "support/hresult.hpp"
 #include "support/image_file.hpp"
 #include "support/memstream.hpp"
@@ -58,13 +59,15 @@ void close_file(mw::unique_hfile& file)
 
 // The output file of the entry being extracted: others may read it while it is open, but
 // not write it.
+// It is opened through a handle checked to be at its place (no link on the way, no second
+// name), and emptied through that handle.
 class output_file {
 public:
     explicit output_file(const std::wstring& path)
-        : file_(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr))
+        : file_(mw::open_guarded(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN))
     {
-        if (!file_)
+        if (!SetEndOfFile(file_.get()))
             throw_last_error();
     }
 
@@ -253,6 +256,9 @@ private:
     {
         const payload_entry& entry = entries_[current_ - 1];
         if (!started_) {
+            // Nothing is decided, backed up or written for a destination reached through a link
+            // (a folder users may write, replaced by a link to another): the extraction fails.
+            mw::check_unlinked(entry.destination);
             const auto answer = notify(notification::file_begin{entry});
             if (answer == notification::abort)
                 fail(compress_error::interrupted);
@@ -294,7 +300,7 @@ private:
         } else if (path.has_parent_path()) {
             std::error_code ec;
             if (!fs::is_directory(path.parent_path(), ec))
-                fs::create_directories(path.parent_path());
+                mw::create_folders_guarded(path.parent_path().wstring());
         }
         open_shared_folders(path.parent_path());
         output_.emplace(destination);

@@ -1,6 +1,7 @@
 // Access rights of the built-in Users group on installed files and folders.
 
 #include "engine/security.hpp"
+#include "support/guarded_files.hpp"
 #include "support/hresult.hpp"
 
 #include <windows.h>
@@ -14,8 +15,8 @@ namespace {
 
 // The security functions, looked up in advapi32 on first use.
 struct security_api {
-    decltype(&GetFileSecurityW) get_file_security = nullptr;
-    decltype(&SetFileSecurityW) set_file_security = nullptr;
+    decltype(&GetKernelObjectSecurity) get_object_security = nullptr;
+    decltype(&SetKernelObjectSecurity) set_object_security = nullptr;
     decltype(&GetSecurityDescriptorDacl) get_dacl = nullptr;
     decltype(&GetAclInformation) get_acl_information = nullptr;
     decltype(&GetAce) get_ace = nullptr;
@@ -50,8 +51,8 @@ const security_api& api()
             a.error = GetLastError();
             return a;
         }
-        bind(module, "GetFileSecurityW", a.get_file_security, a.error);
-        bind(module, "SetFileSecurityW", a.set_file_security, a.error);
+        bind(module, "GetKernelObjectSecurity", a.get_object_security, a.error);
+        bind(module, "SetKernelObjectSecurity", a.set_object_security, a.error);
         bind(module, "GetSecurityDescriptorDacl", a.get_dacl, a.error);
         bind(module, "GetAclInformation", a.get_acl_information, a.error);
         bind(module, "GetAce", a.get_ace, a.error);
@@ -106,13 +107,23 @@ void grant_users_access(const std::wstring& path, std::uint32_t access, std::uin
     if (a.error != ERROR_SUCCESS)
         fail_with(a.error);
 
+    // Read and written through one handle, opened without following a link and checked to be
+    // at its place: a link planted where users may write must not carry the grant elsewhere.
+    mw::unique_hfile file;
+    try {
+        file = mw::open_guarded(path, READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    } catch (const std::system_error& e) {
+        fail_with(static_cast<DWORD>(e.code().value()));
+    }
+
     // The file's current descriptor.
     DWORD needed = 0;
-    a.get_file_security(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+    a.get_object_security(file.get(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
     if (needed == 0)
         fail_with(GetLastError());
     std::vector<BYTE> old_descriptor(needed);
-    check(a.get_file_security(path.c_str(), DACL_SECURITY_INFORMATION, old_descriptor.data(), needed, &needed));
+    check(a.get_object_security(file.get(), DACL_SECURITY_INFORMATION, old_descriptor.data(), needed, &needed));
 
     BOOL present = FALSE, defaulted = FALSE;
     PACL old_dacl = nullptr;
@@ -164,8 +175,10 @@ void grant_users_access(const std::wstring& path, std::uint32_t access, std::uin
     check(a.set_dacl(&descriptor, TRUE, new_dacl, FALSE));
     const SECURITY_DESCRIPTOR_CONTROL kept = control & (SE_DACL_AUTO_INHERITED | SE_DACL_PROTECTED);
     check(a.set_control(&descriptor, SE_DACL_AUTO_INHERITED | SE_DACL_PROTECTED, kept));
-    const auto store = replaced_store() ? replaced_store() : a.set_file_security;
-    check(store(path.c_str(), DACL_SECURITY_INFORMATION, &descriptor));
+    if (replaced_store())
+        check(replaced_store()(path.c_str(), DACL_SECURITY_INFORMATION, &descriptor));
+    else
+        check(a.set_object_security(file.get(), DACL_SECURITY_INFORMATION, &descriptor));
 }
 
 } // namespace setup

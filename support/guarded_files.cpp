@@ -21,12 +21,14 @@ constexpr DWORD held_access = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCH
 constexpr DWORD held_share = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr DWORD any_share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// Opens `path` without following a reparse point at it; a folder as well as a file.
+// Opens `path` without following a reparse point at it; a folder too with FILE_FLAG_BACKUP_SEMANTICS.
 unique_hfile open_unfollowed(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, DWORD flags)
 {
     return unique_hfile{CreateFileW(path.c_str(), access, share, nullptr, disposition,
-                                    flags | FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
+                                    flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
 }
+
+constexpr DWORD folder_too = FILE_FLAG_BACKUP_SEMANTICS;
 
 std::wstring joined(const std::wstring& folder, std::wstring_view name)
 {
@@ -168,7 +170,7 @@ held_folders::held_folders(const std::wstring& folder)
         const std::size_t end = std::min(canonical.find(L'\\', start), canonical.size());
         const std::wstring_view name = std::wstring_view(canonical).substr(start, end - start);
         const std::wstring next = joined(deepest_, name);
-        unique_hfile handle = open_unfollowed(next, held_access, held_share, OPEN_EXISTING, 0);
+        unique_hfile handle = open_unfollowed(next, held_access, held_share, OPEN_EXISTING, folder_too);
         if (!handle) {
             if (missing(GetLastError()))
                 return;
@@ -214,7 +216,7 @@ void check_unlinked(const std::wstring& path)
     const held_folders folders(parent);
     if (!folders.complete())
         return;
-    const unique_hfile handle = open_unfollowed(canonical, FILE_READ_ATTRIBUTES, any_share, OPEN_EXISTING, 0);
+    const unique_hfile handle = open_unfollowed(canonical, FILE_READ_ATTRIBUTES, any_share, OPEN_EXISTING, folder_too);
     if (!handle) {
         if (missing(GetLastError()))
             return;
@@ -230,7 +232,7 @@ void delete_guarded(const std::wstring& path)
     if (!folders.complete())
         return; // gone with its folder
     const unique_hfile handle = open_unfollowed(canonical, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                                any_share, OPEN_EXISTING, 0);
+                                                any_share, OPEN_EXISTING, folder_too);
     if (!handle) {
         if (missing(GetLastError()))
             return;
@@ -259,7 +261,7 @@ bool remove_folder_guarded(const std::wstring& path)
     if (!folders.complete())
         return true;
     {
-        const unique_hfile handle = open_unfollowed(canonical, FILE_READ_ATTRIBUTES, any_share, OPEN_EXISTING, 0);
+        const unique_hfile handle = open_unfollowed(canonical, FILE_READ_ATTRIBUTES, any_share, OPEN_EXISTING, folder_too);
         if (!handle) {
             if (missing(GetLastError()))
                 return true;

@@ -63,8 +63,8 @@ private:
 // point at `path` itself, and checks what it opened: no reparse point, at its place, and for an
 // access that writes data or the access list, a file of one name only. `disposition` is
 // OPEN_EXISTING, OPEN_ALWAYS or CREATE_NEW: nothing is truncated before the check (truncate
-// through the handle). The folders are released when it returns: the handle itself keeps the
-// object it names.
+// through the handle). A folder opens only with FILE_FLAG_BACKUP_SEMANTICS in `flags`. The
+// folders are released when it returns: the handle itself keeps the object it names.
 unique_hfile open_guarded(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, DWORD flags = 0);
 
 // Throws link_refused when the existing part of `path` (a file or a folder) is reached from its

@@ -1,5 +1,6 @@
 #include "support/uninstall_log.hpp"
 
+#include "support/guarded_files.hpp"
 #include "support/paths.hpp"
 #include "support/temp_names.hpp"
 #include "support/txtf.hpp"
@@ -77,22 +78,9 @@ log_record parse_record(const std::wstring& line)
 
 bool is_file_kind(std::int32_t kind) { return kind >= 1 && kind <= 4; }
 
-void remove_file(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return; // already gone
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (!DeleteFileW(path.c_str())) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-            if (attributes & FILE_ATTRIBUTE_READONLY)
-                SetFileAttributesW(path.c_str(), attributes);
-            throw std::system_error(static_cast<int>(error), std::system_category(), "remove file");
-        }
-    }
-}
+// Removes a file the installation made, through a handle checked to be at its place: by now
+// a folder users may write can have been replaced by a link.
+void remove_file(const std::wstring& path) { delete_guarded(path); }
 
 } // namespace
 
@@ -357,14 +345,16 @@ std::vector<rollback_failure> uninstall_log::rollback()
         try {
             std::error_code error;
             if (r->kind == folder) {
-                if (!RemoveDirectoryW(r->path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND &&
-                    GetLastError() != ERROR_PATH_NOT_FOUND)
-                    error = last_error();
+                if (!remove_folder_guarded(r->path))
+                    error = std::error_code(ERROR_DIR_NOT_EMPTY, std::system_category());
             } else if (is_file_kind(r->kind)) {
                 if (!r->path.empty())
                     remove_file(r->path);
-                if (!r->backup.empty() && !r->path.empty() && !move_file(r->backup, r->path))
-                    error = last_error();
+                if (!r->backup.empty() && !r->path.empty()) {
+                    check_unlinked(r->path); // the backup goes back to the place, not through a link
+                    if (!move_file(r->backup, r->path))
+                        error = last_error();
+                }
             } else if (r->kind == uninstall_key) {
                 error = restore_uninstall_key(*r);
             }

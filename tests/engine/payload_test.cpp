@@ -9,7 +9,9 @@
 #include "support/paths.hpp"
 
 #include "support/memstream.hpp"
+#include "support/guarded_files.hpp"
 #include "tests/engine/grant_recorder.hpp"
+#include "tests/links.hpp"
 #include "tests/scratch.hpp"
 #include "tests/ui_driver/ui_driver.hpp"
 #include "tools/payload_pack.hpp"
@@ -96,6 +98,16 @@ struct recorder {
         return nullptr;
     }
 };
+
+// Every file below `root` with its bytes, sorted.
+std::vector<std::pair<std::wstring, std::string>> tree_snapshot(const fs::path& root)
+{
+    std::vector<std::pair<std::wstring, std::string>> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        files.emplace_back(entry.path().wstring(), entry.is_regular_file() ? read_bytes(entry.path()) : std::string{});
+    std::sort(files.begin(), files.end());
+    return files;
+}
 
 constexpr std::size_t started = 0, finished = 1, file_begin = 2, file_end = 3, progress = 4, failed = 5;
 
@@ -461,6 +473,56 @@ TEST(extract_payload, opens_shared_folders_when_first_written_into)
         EXPECT_EQ(grant.users_entries, 1) << fs::path(grant.path);
         EXPECT_EQ(grant.mask, 0x1F01FFu) << fs::path(grant.path);
         EXPECT_EQ(grant.flags, CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE) << fs::path(grant.path);
+    }
+}
+
+// A user who may write the shared folders replaces one of them, the maker's folder before a
+// first installation, or a file, by a link to a place of theirs holding files of the same names.
+// The extraction writes, backs up and opens up nothing there: it fails with the link's own code.
+TEST(extract_payload, fails_on_a_destination_reached_through_a_link_and_touches_nothing_there)
+{
+    if (!testing_support::can_make_links())
+        GTEST_SKIP() << testing_support::no_links_here;
+    struct link_case {
+        const char* name;
+        std::wstring replaced; // below the maker's folder; empty: the maker's folder itself
+        std::wstring victim;   // what the link leads to, below the victim folder
+    };
+    const link_case cases[] = {
+        {"the maker's folder, before a first installation", L"", L""},
+        {"a folder above the destination", L"Textures", L"Textures"},
+        {"the destination folder", L"Textures\\One", L"Textures\\One"},
+        {"a file", L"Textures\\One\\a.txt", L"Textures\\One\\a.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        scratch_folder dir;
+        scratch_folder victims;
+        const scratch_folder root{fs::path(_wgetenv(L"ALLUSERSPROFILE"))};
+        const std::wstring maker = root.path().filename().wstring();
+        write_bytes(victims.path() / L"Textures\\One\\a.txt", "victim's");
+        if (!c.replaced.empty())
+            write_bytes(root.path() / L"Textures\\One\\a.txt", "installed before");
+        const std::wstring link = c.replaced.empty() ? root.path().wstring() : root / c.replaced;
+        const std::wstring moved = link + L".away";
+        ASSERT_TRUE(MoveFileW(link.c_str(), moved.c_str()));
+        testing_support::make_link(c.victim.empty() ? victims.path().wstring() : victims / c.victim, link);
+        const auto victims_before = tree_snapshot(victims.path());
+
+        const std::vector<pack_item> items{{L"a.txt", L"<CommonData>\\" + maker + L"\\Textures\\One", 0, "a"}};
+        grant_recorder grants;
+        recorder rec;
+        EXPECT_FALSE(extract_archive(setup::build_archive(items), dir, rec));
+        ASSERT_NE(rec.failure(), nullptr);
+        EXPECT_EQ(rec.failure()->code, std::error_code(static_cast<int>(mw::link_refused), std::system_category()));
+        EXPECT_EQ(tree_snapshot(victims.path()), victims_before);
+        EXPECT_EQ(read_bytes(victims.path() / L"Textures\\One\\a.txt"), "victim's");
+        EXPECT_TRUE(stored_grants().empty());
+        for (const auto& e : rec.events)
+            EXPECT_NE(e.index, file_begin) << "nothing is decided for such a destination";
+
+        testing_support::remove_link(link);
+        ASSERT_TRUE(MoveFileW(moved.c_str(), link.c_str()));
     }
 }
 

@@ -9,6 +9,7 @@
 #include "engine/uninstall_entry.hpp"
 #include "pages/product.hpp"
 #include "resources/resource_ids.h"
+#include "support/paths.hpp"
 #include "support/unique_handle.hpp"
 
 #include <windows.h>
@@ -351,6 +352,23 @@ bool register_application(const std::wstring& main_executable, std::uint64_t ins
     }
 }
 
+void make_install_folder(app_context& context)
+{
+    const std::optional<std::wstring> folder = mw::canonical_path(context.install_folder);
+    if (!folder)
+        return; // the extraction fails on it and says so
+    for (const int csidl : {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86}) {
+        const std::optional<std::wstring> base = mw::canonical_path(csidl_folder(csidl));
+        if (base && mw::path_within(*folder, *base))
+            return; // protected as Program Files protects what it holds
+    }
+    // Made by the setup, each folder on the way is protected before anything is put in it: one
+    // that took its parent's rights would let users rename it away and put their own
+    // Tilewright.exe or Uninstall.exe in its place, which later run elevated.
+    for (const std::wstring& made : context.uninstall_log.create_folders(*folder))
+        protect_folder(made);
+}
+
 std::wstring installation_summary(const app_context& context)
 {
     std::wstring summary = format_text(text(IDS_FIRST_INSTALLATION), context.uninstall_log.identity().product_title);
@@ -381,6 +399,16 @@ bool do_installation(app_context& context, std::istream& payload, installation_o
     observer.set_progress(0);
     observer.show_progress();
     observer.pump();
+
+    try {
+        make_install_folder(context);
+    } catch (const std::system_error& e) {
+        const std::wstring failure = format_text(text(IDS_INSTALLATION_FAILED), failure_code_text(e.code()));
+        observer.set_status(failure);
+        observer.append_log(failure + line_end);
+        context.uninstall_log.rollback();
+        return false;
+    }
 
     temporary_files temporaries(context.temp_folder);
     installation_callback callback(context, payload, observer, temporaries);

@@ -79,6 +79,12 @@ bool register_application(const std::wstring& main_executable, std::uint64_t ins
                           setup_mutex& mutex, std::chrono::milliseconds bound,
                           const std::function<void()>& while_waiting = {}) noexcept;
 
+// Creates the installation folder where it is missing and outside Program Files, recording each
+// folder made in the uninstall log and giving each the protection of Program Files (see
+// protect_folder). Nothing is done for a folder in Program Files or one that exists. Throws
+// std::system_error when a folder cannot be made or protected, or is reached through a link.
+void make_install_folder(app_context& context);
+
 // The option summary the install page shows before the installation: the product, the heading
 // of the options, the installation folder and the chosen shortcuts, each line ending in "\r\n".
 std::wstring installation_summary(const app_context& context);

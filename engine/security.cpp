@@ -3,6 +3,7 @@
 #include "engine/security.hpp"
 #include "support/guarded_files.hpp"
 #include "support/hresult.hpp"
+#include "support/work_folder.hpp"
 
 #include <windows.h>
 
@@ -101,6 +102,47 @@ details::file_security_store details::replace_file_security_store(file_security_
     return std::exchange(replaced_store(), store);
 }
 
+namespace {
+
+// Opens the file or folder to have its access list read and written, or throws as the
+// functions of this file do.
+mw::unique_hfile open_for_access_list(const std::wstring& path)
+{
+    try {
+        return mw::open_guarded(path, READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    } catch (const std::system_error& e) {
+        fail_with(static_cast<DWORD>(e.code().value()));
+    }
+}
+
+// Stores `descriptor`'s access list through `file`, or through the test's replacement.
+void store_access_list(HANDLE file, const std::wstring& path, PSECURITY_DESCRIPTOR descriptor)
+{
+    if (replaced_store())
+        check(replaced_store()(path.c_str(), DACL_SECURITY_INFORMATION, descriptor));
+    else
+        check(api().set_object_security(file, DACL_SECURITY_INFORMATION, descriptor));
+}
+
+} // namespace
+
+void protect_folder(const std::wstring& path)
+{
+    const security_api& a = api();
+    if (a.error != ERROR_SUCCESS)
+        fail_with(a.error);
+    const mw::unique_hfile folder = open_for_access_list(path);
+    try {
+        mw::protected_descriptor descriptor(true);
+        store_access_list(folder.get(), path, descriptor.get());
+    } catch (const std::system_error& e) {
+        if (e.code().category() != std::system_category())
+            throw;
+        fail_with(static_cast<DWORD>(e.code().value()));
+    }
+}
+
 void grant_users_access(const std::wstring& path, std::uint32_t access, std::uint32_t inheritance)
 {
     const security_api& a = api();
@@ -109,13 +151,7 @@ void grant_users_access(const std::wstring& path, std::uint32_t access, std::uin
 
     // Read and written through one handle, opened without following a link and checked to be
     // at its place: a link planted where users may write must not carry the grant elsewhere.
-    mw::unique_hfile file;
-    try {
-        file = mw::open_guarded(path, READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-    } catch (const std::system_error& e) {
-        fail_with(static_cast<DWORD>(e.code().value()));
-    }
+    const mw::unique_hfile file = open_for_access_list(path);
 
     // The file's current descriptor.
     DWORD needed = 0;
@@ -175,10 +211,7 @@ void grant_users_access(const std::wstring& path, std::uint32_t access, std::uin
     check(a.set_dacl(&descriptor, TRUE, new_dacl, FALSE));
     const SECURITY_DESCRIPTOR_CONTROL kept = control & (SE_DACL_AUTO_INHERITED | SE_DACL_PROTECTED);
     check(a.set_control(&descriptor, SE_DACL_AUTO_INHERITED | SE_DACL_PROTECTED, kept));
-    if (replaced_store())
-        check(replaced_store()(path.c_str(), DACL_SECURITY_INFORMATION, &descriptor));
-    else
-        check(a.set_object_security(file.get(), DACL_SECURITY_INFORMATION, &descriptor));
+    store_access_list(file.get(), path, &descriptor);
 }
 
 } // namespace setup

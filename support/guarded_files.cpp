@@ -1,6 +1,7 @@
 #include "support/guarded_files.hpp"
 
 #include "support/paths.hpp"
+#include "support/work_folder.hpp"
 
 #include <shlobj.h>
 
@@ -77,13 +78,6 @@ std::wstring parent_or_fail(const std::wstring& canonical)
 bool writes_data_or_access(DWORD access) noexcept
 {
     return (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | WRITE_OWNER)) != 0;
-}
-
-bool set_attributes(HANDLE handle, DWORD attributes) noexcept
-{
-    FILE_BASIC_INFO basic{}; // times of zero stay as they are
-    basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
-    return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) != FALSE;
 }
 
 } // namespace
@@ -242,16 +236,7 @@ void delete_guarded(const std::wstring& path)
         check_opened(handle.get(), canonical, joined(folders.deepest_final(), name_of(canonical)));
     if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         fail(ERROR_ACCESS_DENIED); // as DeleteFileW says of a folder
-    const bool read_only = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (read_only && !set_attributes(handle.get(), info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY))
-        fail_with_last_error();
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    if (!SetFileInformationByHandle(handle.get(), FileDispositionInfo, &disposition, sizeof disposition)) {
-        const DWORD error = GetLastError();
-        if (read_only)
-            set_attributes(handle.get(), info.dwFileAttributes);
-        fail(error);
-    }
+    delete_open_file(handle.get());
 }
 
 bool remove_folder_guarded(const std::wstring& path)

@@ -4,6 +4,7 @@
 #include "support/paths.hpp"
 #include "support/temp_names.hpp"
 #include "support/txtf.hpp"
+#include "support/work_folder.hpp"
 
 #include <fmt/format.h>
 #include <fmt/xchar.h>
@@ -82,36 +83,65 @@ bool is_file_kind(std::int32_t kind) { return kind >= 1 && kind <= 4; }
 // a folder users may write can have been replaced by a link.
 void remove_file(const std::wstring& path) { delete_guarded(path); }
 
-} // namespace
+constexpr wchar_t backup_pattern[] = L"mw-%%%%%.tmp";
 
-bool move_file(const std::wstring& from, const std::wstring& to)
+// Moves the open file `source` (opened with DELETE, GENERIC_READ and FILE_WRITE_ATTRIBUTES
+// access) to `to`, where nothing may be: renamed on one volume; across volumes, its data
+// copied into the new file `make_target` creates there, then `source` deleted.
+template <class MakeTarget>
+void move_open_file(HANDLE source, const std::wstring& to, MakeTarget make_target)
 {
-    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED))
-        return true;
-    // A move across volumes that copied but could not delete the source leaves a copy: it is
-    // not a moved file. (The destination is always a name the caller has just made free.)
-    auto discard_copy = [&] {
-        if (GetFileAttributesW(from.c_str()) != INVALID_FILE_ATTRIBUTES &&
-            GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) {
-            SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileW(to.c_str());
-        }
-    };
-    discard_copy();
-    // Across volumes the source is deleted after the copy, which a read-only file refuses.
-    const DWORD attributes = GetFileAttributesW(from.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-        !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetFileAttributesW(from.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED)) {
-            SetFileAttributesW(to.c_str(), attributes);
-            return true;
-        }
-        SetFileAttributesW(from.c_str(), attributes);
-        discard_copy();
+    try {
+        rename_open_file(source, to, false);
+        return;
+    } catch (const std::system_error& e) {
+        if (e.code().value() != ERROR_NOT_SAME_DEVICE)
+            throw;
     }
-    return false;
+    const unique_hfile target = make_target();
+    try {
+        copy_file_data(source, target.get());
+        delete_open_file(source);
+    } catch (...) {
+        delete_open_file(target.get()); // a copy that is not a move is not left behind
+        throw;
+    }
 }
+
+constexpr DWORD moved_access = DELETE | GENERIC_READ | FILE_WRITE_ATTRIBUTES;
+constexpr DWORD made_access = DELETE | GENERIC_WRITE | FILE_WRITE_ATTRIBUTES;
+
+// Puts the backup back at the canonical `path`, below its held, checked folders.
+void restore_backup(const std::wstring& backup, const std::wstring& path)
+{
+    const held_folders folders(parent_of(path));
+    if (!folders.complete())
+        throw std::system_error(ERROR_PATH_NOT_FOUND, std::system_category());
+    const unique_hfile saved{CreateFileW(backup.c_str(), moved_access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
+    if (!saved)
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category());
+    move_open_file(saved.get(), path, [&] { return open_guarded(path, made_access, 0, CREATE_NEW); });
+}
+
+// The log's lines as the file holds them: UTF-16LE after a byte-order mark, CR LF line ends.
+std::string file_bytes(const std::wstring& lines)
+{
+    std::string bytes{"\xFF\xFE"};
+    bytes.reserve(2 + 2 * lines.size() + lines.size() / 8);
+    auto put = [&](wchar_t c) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>((c >> 8) & 0xFF);
+    };
+    for (const wchar_t c : lines) {
+        if (c == L'\n')
+            put(L'\r');
+        put(c);
+    }
+    return bytes;
+}
+
+} // namespace
 
 uninstall_log::uninstall_log(log_identity identity) : identity_(std::move(identity)) {}
 
@@ -243,16 +273,26 @@ bool uninstall_log::write(const std::wstring& file, const std::wstring& install_
                           const std::wstring& programs_folder)
 {
     merge_previous();
-    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
     bool written = false;
     try {
-        txtf::wofstream out{file, txtf::utf16}; // little-endian, byte-order mark, CR LF
-        out.exceptions(std::ios::failbit | std::ios::badbit);
-        write_lines(out, install_folder, programs_folder);
-        out.close();
-        SetFileAttributesW(file.c_str(),
-                           FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-        written = true;
+        std::wostringstream lines;
+        write_lines(lines, install_folder, programs_folder);
+        const std::string bytes = file_bytes(lines.str());
+        // Written through a checked handle: a link in the log's place leads nowhere.
+        {
+            const unique_hfile existing = open_guarded(file, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                       OPEN_ALWAYS);
+            FILE_BASIC_INFO writable{}; // times of zero stay as they are
+            writable.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+            SetFileInformationByHandle(existing.get(), FileBasicInfo, &writable, sizeof writable);
+        }
+        const unique_hfile out = open_guarded(file, GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, OPEN_EXISTING);
+        DWORD done = 0;
+        FILE_BASIC_INFO kept{};
+        kept.FileAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+        written = SetEndOfFile(out.get()) && WriteFile(out.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &done,
+                                                       nullptr) &&
+                  done == bytes.size() && SetFileInformationByHandle(out.get(), FileBasicInfo, &kept, sizeof kept);
     } catch (const std::exception&) {
         written = false;
     }
@@ -263,6 +303,7 @@ bool uninstall_log::write(const std::wstring& file, const std::wstring& install_
         DeleteFileW(r.backup.c_str());
         r.backup.clear();
     }
+    work_.reset();
     return written;
 }
 
@@ -270,20 +311,20 @@ void uninstall_log::append(log_record record) { current.push_back(std::move(reco
 
 bool uninstall_log::ensure_folder(const std::wstring& path)
 {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES)
-        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    const fs::path p{path};
-    const fs::path parent = p.parent_path();
-    if (!parent.empty() && parent != p && !parent.relative_path().empty())
-        if (!ensure_folder(parent.wstring()))
-            return false;
-    CreateDirectoryW(path.c_str(), nullptr);
-    const DWORD now = GetFileAttributesW(path.c_str());
-    if (now == INVALID_FILE_ATTRIBUTES || !(now & FILE_ATTRIBUTE_DIRECTORY))
+    try {
+        create_folders(path);
+        return true;
+    } catch (const std::exception&) {
         return false;
-    append({folder, path, {}, true, -1});
-    return true;
+    }
+}
+
+std::vector<std::wstring> uninstall_log::create_folders(const std::wstring& path)
+{
+    std::vector<std::wstring> made = create_folders_guarded(path);
+    for (const std::wstring& folder_made : made)
+        append({folder, folder_made, {}, true, -1});
+    return made;
 }
 
 void uninstall_log::add_file(const std::wstring& path, std::int32_t tag, bool copy)
@@ -328,18 +369,36 @@ void uninstall_log::complete(bool done, const std::wstring& path)
 
 std::wstring uninstall_log::make_backup(const std::wstring& path, bool copy)
 {
-    const std::wstring backup = unique_temp_path(L"mw-%%%%%.tmp");
-    if (path.empty())
+    try {
+        if (!work_)
+            work_ = std::make_shared<work_folder>();
+        if (path.empty())
+            return work_->new_name(backup_pattern);
+        std::wstring backup;
+        if (copy) {
+            const unique_hfile source = open_guarded(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+            const unique_hfile target = work_->create_file(backup_pattern, made_access, 0, backup);
+            try {
+                copy_file_data(source.get(), target.get());
+            } catch (...) {
+                delete_open_file(target.get());
+                throw;
+            }
+            return backup;
+        }
+        const unique_hfile source = open_guarded(path, moved_access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                 OPEN_EXISTING);
+        backup = work_->new_name(backup_pattern);
+        move_open_file(source.get(), backup, [&] { return work_->create_file(backup_pattern, made_access, 0, backup); });
         return backup;
-    if (copy)
-        return CopyFileW(path.c_str(), backup.c_str(), TRUE) ? backup : std::wstring{};
-    return move_file(path, backup) ? backup : std::wstring{};
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
 std::vector<rollback_failure> uninstall_log::rollback()
 {
     std::vector<rollback_failure> left;
-    const auto last_error = [] { return std::error_code(static_cast<int>(GetLastError()), std::system_category()); };
     for (auto r = current.rbegin(); r != current.rend(); ++r) {
         // A record that fails stays as it is; the walk goes on with the earlier ones.
         try {
@@ -351,9 +410,11 @@ std::vector<rollback_failure> uninstall_log::rollback()
                 if (!r->path.empty())
                     remove_file(r->path);
                 if (!r->backup.empty() && !r->path.empty()) {
-                    check_unlinked(r->path); // the backup goes back to the place, not through a link
-                    if (!move_file(r->backup, r->path))
-                        error = last_error();
+                    // Back to its place, not through a link.
+                    const std::optional<std::wstring> place = canonical_path(r->path);
+                    if (!place)
+                        throw std::system_error(ERROR_BAD_PATHNAME, std::system_category());
+                    restore_backup(r->backup, *place);
                 }
             } else if (r->kind == uninstall_key) {
                 error = restore_uninstall_key(*r);

@@ -8,12 +8,15 @@
 
 #include <cstdint>
 #include <istream>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <system_error>
 #include <vector>
 
 namespace mw {
+
+class work_folder;
 
 // What a record stands for.
 enum record_kind : std::int32_t {
@@ -71,6 +74,10 @@ public:
     // Creates the folder and its missing parents, recording each folder it creates. True when
     // the folder exists afterwards.
     bool ensure_folder(const std::wstring& path);
+    // Creates the folder and its missing parents, each below its checked parent (see
+    // create_folders_guarded), records each folder it creates and returns them, outermost first.
+    // Throws std::system_error where a folder cannot be made or is reached through a link.
+    std::vector<std::wstring> create_folders(const std::wstring& path);
     // Records the file about to be written; an existing file is moved aside (or copied, with
     // `copy`) to a backup first.
     void add_file(const std::wstring& path, std::int32_t tag, bool copy);
@@ -92,9 +99,11 @@ public:
     // element by element, without regard to case).
     bool previous_file_installed(const std::wstring& path) const;
 
-    // A new temporary name "mw-%%%%%.tmp"; with a path, the file moved (or copied) there. Empty
-    // when the move or copy failed.
-    static std::wstring make_backup(const std::wstring& path, bool copy);
+    // A new name "mw-%%%%%.tmp" in the log's work folder (a folder of its own in the temporary
+    // folder that only administrators may enter, made at the first backup); with a path, the
+    // file moved (or copied) there through a checked handle. Empty when the file is reached
+    // through a link, or the move or copy failed.
+    std::wstring make_backup(const std::wstring& path, bool copy);
 
     // The product the log records.
     const log_identity& identity() const noexcept { return identity_; }
@@ -112,12 +121,13 @@ private:
     std::error_code restore_uninstall_key(const log_record& record) const;
 
     log_identity identity_;
+    // Where the backups are kept; shared by copies of the log, removed with the last of them
+    // once empty (a backup that could not be put back stays in it).
+    std::shared_ptr<work_folder> work_;
 };
 
 // Turns a privilege of the process token on or off; true when its state was changed as asked.
 bool set_privilege(const std::wstring& name, bool enable);
 
-// Moves a file, across volumes too (copy and delete); a read-only file keeps its attribute.
-bool move_file(const std::wstring& from, const std::wstring& to);
 
 } // namespace mw

@@ -1,13 +1,14 @@
 #include "product/uninstaller/handover.hpp"
 
+#include "support/guarded_files.hpp"
 #include "support/temp_names.hpp"
 #include "support/unique_handle.hpp"
+#include "support/work_folder.hpp"
 
 #include <fmt/xchar.h>
 
 #include <cstdint>
 #include <cwchar>
-#include <filesystem>
 
 namespace uninstaller {
 namespace {
@@ -21,6 +22,24 @@ HANDLE parse_handle(const std::wstring& text)
 }
 
 std::wstring handle_text(HANDLE handle) { return std::to_wstring(reinterpret_cast<std::uintptr_t>(handle)); }
+
+// Moves the running copy's file from the work folder to the temporary folder under a free name.
+// Where it cannot be moved, it stays, and so does the work folder.
+void leave_work_folder(HANDLE image) noexcept
+{
+    try {
+        for (int tries = 0; tries < mw::unique_temp_path_tries; ++tries) {
+            try {
+                mw::rename_open_file(image, mw::unique_temp_path(copy_pattern), false);
+                return;
+            } catch (const std::system_error& e) {
+                if (e.code().value() != ERROR_ALREADY_EXISTS && e.code().value() != ERROR_FILE_EXISTS)
+                    return;
+            }
+        }
+    } catch (...) {
+    }
+}
 
 } // namespace
 
@@ -44,27 +63,36 @@ void send_outcome(HANDLE pipe, DWORD code) noexcept
 
 std::optional<DWORD> hand_over(const std::wstring& program)
 {
+    // The copy is made and started in a folder of this run's own that only administrators may
+    // enter: in the temporary folder itself, the user's other programs could replace it between
+    // its making and its start, and have their program started elevated.
+    std::optional<mw::work_folder> work;
     std::wstring copy;
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+    mw::unique_hfile image;
     try {
-        copy = mw::unique_temp_path(copy_pattern);
+        work.emplace();
+        {
+            const mw::unique_hfile source = mw::open_guarded(program, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+            const mw::unique_hfile target = work->create_file(copy_pattern, GENERIC_WRITE | FILE_WRITE_ATTRIBUTES,
+                                                              0, copy);
+            mw::copy_file_data(source.get(), target.get());
+            // The installed program is read-only; its copy must not be: a read-only file is not deleted.
+            FILE_BASIC_INFO plain{}; // times of zero stay as they are
+            plain.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+            SetFileInformationByHandle(target.get(), FileBasicInfo, &plain, sizeof plain);
+        }
+        // From here on the copy is deleted when the last handle of it closes: ours on failure,
+        // the copy's own inherited one otherwise.
+        image.reset(CreateFileW(copy.c_str(), DELETE | GENERIC_READ, FILE_SHARE_READ, &inherited, OPEN_EXISTING,
+                                FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     } catch (const std::exception&) {
         return std::nullopt;
     }
-    if (!CopyFileW(program.c_str(), copy.c_str(), TRUE))
-        return std::nullopt;
-    // The installed program is read-only, and so is its copy: a read-only file is not deleted.
-    SetFileAttributesW(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
-
-    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
-    // From here on the copy is deleted when the last handle of it closes: ours on failure, the
-    // copy's own inherited one otherwise.
-    const HANDLE opened = CreateFileW(copy.c_str(), DELETE | GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                      &inherited, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (opened == INVALID_HANDLE_VALUE) {
+    if (!image) {
         DeleteFileW(copy.c_str());
         return std::nullopt;
     }
-    const mw::unique_handle image(opened);
 
     HANDLE own_process = nullptr;
     if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &own_process, SYNCHRONIZE,
@@ -85,7 +113,7 @@ std::optional<DWORD> hand_over(const std::wstring& program)
     std::wstring command = fmt::format(L"\"{}\" {} \"{}\" {} {} {}", copy, finish_switch, program,
                                        handle_text(parent.get()), handle_text(ready.get()),
                                        handle_text(outcome_writer.get()));
-    const std::wstring folder = std::filesystem::path(copy).parent_path().wstring();
+    const std::wstring folder = work->path();
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
@@ -107,6 +135,10 @@ std::optional<DWORD> hand_over(const std::wstring& program)
     }
     // From here on only the copy holds the writing end: the pipe breaks when the copy ends.
     outcome_writer.reset();
+    // Running, the copy no longer needs its file where nobody else can reach it: moved out, the
+    // file leaves the work folder empty to be removed now, and is deleted as before when the
+    // copy ends (nobody else can open it: it took the work folder's access list along).
+    leave_work_folder(image.get());
     DWORD code = 0;
     DWORD read = 0;
     if (ReadFile(outcome.get(), &code, sizeof code, &read, nullptr) && read == sizeof code)

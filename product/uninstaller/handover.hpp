@@ -2,10 +2,13 @@
 // Finishing the removal from a copy of the program, so that the installed program can be
 // deleted too: a running program's file cannot be.
 //
-// The installed program copies itself to the temporary folder, opens the copy to be deleted
-// when its last handle closes and starts the copy with that handle inherited, together with a
+// The installed program copies itself into a work folder of its own in the temporary folder,
+// which only administrators may enter (see mw::work_folder), opens the copy to be deleted when
+// its last handle closes and starts the copy with that handle inherited, together with a
 // handle of its own process, an event and the writing end of a pipe. The copy signals the event
-// once it has taken over and removes the installation but for the installed program; it writes
+// once it has taken over, and the installed program then moves the running copy's file out to
+// the temporary folder and removes the empty work folder. The copy removes the installation
+// but for the installed program; it writes
 // the outcome (the exit code) to the pipe, which the installed program returns as its own exit
 // code, waits for the installed program to end and removes it, its log and its folders.
 // When the copy ends, its inherited handle is the last one to close, and the system deletes
@@ -24,7 +27,7 @@ namespace uninstaller {
 //     <copy> /finish "<installed program>" <process handle> <event handle> <pipe handle>
 inline constexpr wchar_t finish_switch[] = L"/finish";
 
-// The name pattern of the copy in the temporary folder.
+// The name pattern of the copy in the work folder, and in the temporary folder once it runs.
 inline constexpr wchar_t copy_pattern[] = L"mw-uninstall-%%%%%%%%.exe";
 
 // How long the installed program waits for the copy to take over.

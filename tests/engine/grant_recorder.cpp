@@ -20,6 +20,10 @@ BOOL WINAPI record_grant(LPCWSTR path, SECURITY_INFORMATION what, PSECURITY_DESC
         !present || !dacl || !CreateWellKnownSid(WinBuiltinUsersSid, nullptr, users, &size)) {
         grant.users_entries = -1;
     } else {
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        GetSecurityDescriptorControl(descriptor, &control, &revision);
+        grant.protected_list = (control & SE_DACL_PROTECTED) != 0;
         for (DWORD i = 0; i < dacl->AceCount; ++i) {
             void* ace = nullptr;
             GetAce(dacl, i, &ace);

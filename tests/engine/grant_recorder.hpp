@@ -1,5 +1,5 @@
 #pragma once
-// What grant_users_access would store, seen through its store seam: the file system of the
+// What grant_users_access and protect_folder would store, seen through its store seam: the file system of the
 // tests' Wine keeps no access lists, so reading them back would show nothing.
 
 #include "engine/security.hpp"
@@ -17,6 +17,7 @@ struct stored_grant {
     DWORD mask = 0;
     BYTE flags = 0;
     std::vector<BYTE> others; // every other entry, back to back
+    bool protected_list = false; // the list takes nothing from the parent's
 };
 
 // The grants recorded since the last grant_recorder was made, in order.

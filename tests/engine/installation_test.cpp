@@ -11,6 +11,7 @@
 #include "support/paths.hpp"
 #include "support/unique_handle.hpp"
 #include "tests/engine/grant_recorder.hpp"
+#include "support/temp_names.hpp"
 #include "tests/scratch.hpp"
 #include "tests/ui_driver/ui_driver.hpp"
 #include "tools/payload_pack.hpp"
@@ -307,11 +308,76 @@ TEST_F(installation, users_get_full_access_to_the_shared_data_folders_and_change
             expected[module] = {0x13019F, 0};
         std::map<std::wstring, std::pair<DWORD, BYTE>> granted;
         for (const auto& grant : recorded) {
+            if (grant.protected_list)
+                continue; // the new installation folder's protection; its own test sees it
             EXPECT_EQ(grant.users_entries, 1) << fs::path(grant.path) << ": one entry for the Users group";
             EXPECT_TRUE(granted.emplace(grant.path, std::pair{grant.mask, grant.flags}).second)
                 << fs::path(grant.path) << " granted twice";
         }
         EXPECT_EQ(granted, expected);
+    }
+}
+
+// A folder made for the application outside Program Files is protected as Program Files is, with
+// every folder made on the way to it: otherwise users could change its files, or rename it away
+// and put their own in its place, and their Tilewright.exe or Uninstall.exe would run elevated.
+// A folder that exists, or one in Program Files, keeps its rights.
+TEST_F(installation, a_folder_made_outside_program_files_gets_the_protection_of_program_files)
+{
+    const std::wstring program_files = csidl_folder(CSIDL_PROGRAM_FILES, nullptr);
+    ASSERT_FALSE(program_files.empty());
+    const std::wstring in_program_files =
+        program_files + L"\\" + fs::path(mw::unique_temp_path(L"MwTest-%%%%%%%%")).filename().wstring();
+    struct folder_case {
+        std::wstring install_folder;
+        std::vector<std::wstring> existing;  // made before the run
+        std::vector<std::wstring> protected_; // expected, outermost first
+    };
+    const folder_case cases[] = {
+        {scratch / L"Games\\My Games\\Tilewright", {}, {scratch / L"Games", scratch / L"Games\\My Games", scratch / L"Games\\My Games\\Tilewright"}},
+        {scratch / L"Apps\\Tilewright", {scratch / L"Apps"}, {scratch / L"Apps\\Tilewright"}},
+        {scratch / L"There", {scratch / L"There"}, {}},
+        {in_program_files + L"\\Tilewright", {}, {}},
+    };
+    for (const folder_case& c : cases) {
+        for (const std::wstring& folder : c.existing)
+            fs::create_directories(folder);
+        context.uninstall_log = mw::uninstall_log({title, key_name});
+        context.install_folder = c.install_folder;
+        std::vector<testing_support::stored_grant> recorded;
+        {
+            testing_support::grant_recorder grants;
+            make_install_folder(context);
+            recorded = testing_support::stored_grants();
+        }
+        const bool in_program_files_case = c.install_folder.starts_with(in_program_files);
+        // In Program Files the extraction makes the folder, as any other below a protected one.
+        EXPECT_EQ(fs::is_directory(c.install_folder), !in_program_files_case) << fs::path(c.install_folder);
+        std::vector<std::wstring> expected;
+        for (const std::wstring& folder : c.protected_)
+            expected.push_back(mw::canonical_path(folder).value_or(L"?"));
+        std::vector<std::wstring> protected_folders;
+        for (const auto& grant : recorded) {
+            protected_folders.push_back(grant.path);
+            EXPECT_TRUE(grant.protected_list) << fs::path(grant.path);
+            EXPECT_EQ(grant.users_entries, 1) << fs::path(grant.path);
+            EXPECT_EQ(grant.mask, static_cast<DWORD>(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE)) << fs::path(grant.path);
+            EXPECT_EQ(grant.flags, CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE) << fs::path(grant.path);
+            EXPECT_FALSE(grant.others.empty()) << "Administrators and SYSTEM keep full control";
+        }
+        EXPECT_EQ(protected_folders, expected) << fs::path(c.install_folder);
+        // The folders made are recorded, to be removed with the installation or by a rollback.
+        std::vector<std::wstring> recorded_folders;
+        for (const mw::log_record& r : of_kind(context.uninstall_log.current, mw::folder))
+            recorded_folders.push_back(r.path);
+        if (in_program_files_case) {
+            EXPECT_TRUE(recorded_folders.empty());
+        } else {
+            EXPECT_EQ(recorded_folders, expected);
+            EXPECT_TRUE(context.uninstall_log.rollback().empty());
+            for (const std::wstring& folder : c.protected_)
+                EXPECT_FALSE(fs::exists(folder)) << fs::path(folder);
+        }
     }
 }
 

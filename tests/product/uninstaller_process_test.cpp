@@ -11,7 +11,9 @@
 #include "app/process_identity.hpp"
 #include "engine/registry.hpp"
 #include "engine/uninstall_entry.hpp"
+#include "support/paths.hpp"
 #include "support/sync_objects.hpp"
+#include "support/unique_handle.hpp"
 #include "tests/product/uninstaller_support.hpp"
 #include "tests/ui_driver/ui_driver.hpp"
 
@@ -131,12 +133,30 @@ protected:
     }
 };
 
+// The file a process was started from, as the system recorded it at its start.
+std::wstring image_of(DWORD process_id)
+{
+    const mw::unique_handle process{OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id)};
+    wchar_t name[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (!process || !QueryFullProcessImageNameW(process.get(), 0, name, &size))
+        return {};
+    return std::wstring(name, size);
+}
+
 TEST_F(uninstall_program, removes_every_file_folder_link_and_key_and_leaves_no_copy_behind)
 {
     child_process program = start();
     const message_box report = confirm_and_wait_for_report(program);
     EXPECT_EQ(report.text, german().format(IDS_REMOVED, product));
     EXPECT_NE(window_process(report.window), program.id()) << "the copy reports";
+    // Started from a work folder of its own, where nobody else could replace it, and moved out
+    // of it once it ran: the work folder is gone, the copy's file is in the temporary folder.
+    const std::wstring started = image_of(window_process(report.window));
+    EXPECT_TRUE(mw::same_path(fs::path(started).parent_path().parent_path().wstring(),
+                              fs::temp_directory_path().wstring()))
+        << fs::path(started);
+    EXPECT_TRUE(fs::path(started).parent_path().filename().wstring().starts_with(L"mw-")) << fs::path(started);
     EXPECT_EQ(uninstaller_copies().size(), copies_before.size() + 1) << "the copy runs from the temporary folder";
     // The installed program is gone while its copy still runs.
     EXPECT_FALSE(fs::exists(layout.uninstaller));

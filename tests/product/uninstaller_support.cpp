@@ -269,6 +269,8 @@ std::vector<std::wstring> uninstaller_copies()
         const std::wstring name = entry.path().filename().wstring();
         if (name.starts_with(L"mw-uninstall-"))
             names.push_back(name);
+        else if (name.starts_with(L"mw-") && name.size() == 11 && entry.is_directory(ec))
+            names.push_back(name + L"\\"); // a work folder
     }
     return names;
 }

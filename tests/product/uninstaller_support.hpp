@@ -89,7 +89,8 @@ struct install_options {
 // setup leaves it (its `current` records). Fails the test (fatally) when a step fails.
 mw::uninstall_log install_product(const product_layout& layout, const install_options& options);
 
-// The file names of the uninstall program's copies left in the temporary folder.
+// The file names of the uninstall program's copies in the temporary folder, and of the work
+// folders there ("mw-" and 8 characters), these with a trailing backslash.
 std::vector<std::wstring> uninstaller_copies();
 
 // The registry keys a test product touches: its uninstall entry, the fixture's file type, and

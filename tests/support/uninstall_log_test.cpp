@@ -2,6 +2,7 @@
 
 #include "support/paths.hpp"
 #include "support/unique_handle.hpp"
+#include "tests/links.hpp"
 #include "tests/scratch.hpp"
 
 #include <windows.h>
@@ -384,23 +385,55 @@ TEST(uninstall_log_rollback, keeps_going_when_one_record_fails)
     fs::remove(backup);
 }
 
-TEST(uninstall_log_backup, make_backup_moves_or_copies_to_a_new_temporary_name)
+TEST(uninstall_log_backup, make_backup_moves_or_copies_into_a_work_folder_of_the_logs_own)
 {
     scratch_folder dir;
     write_bytes(dir / L"f.txt", "content");
-    const std::wstring copied = uninstall_log::make_backup(dir / L"f.txt", true);
-    EXPECT_EQ(read_bytes(copied), "content");
-    EXPECT_TRUE(fs::exists(dir / L"f.txt"));
-    const std::wstring moved = uninstall_log::make_backup(dir / L"f.txt", false);
-    EXPECT_EQ(read_bytes(moved), "content");
-    EXPECT_FALSE(fs::exists(dir / L"f.txt"));
-    EXPECT_NE(copied, moved);
-    EXPECT_TRUE(uninstall_log::make_backup(dir / L"missing.txt", false).empty());
-    const std::wstring name = uninstall_log::make_backup(L"", false);
-    EXPECT_FALSE(fs::exists(name));
-    EXPECT_TRUE(mw::same_path(fs::path(name).parent_path().wstring(), fs::temp_directory_path().wstring()));
-    fs::remove(copied);
-    fs::remove(moved);
+    std::wstring work;
+    {
+        uninstall_log log{identity};
+        log.add_file(dir / L"f.txt", 3, true); // a module, kept by copy
+        log.complete(true, {});
+        const std::wstring copied = log.current.back().backup;
+        EXPECT_EQ(read_bytes(copied), "content");
+        EXPECT_TRUE(fs::exists(dir / L"f.txt"));
+        log.add_file(dir / L"f.txt", 0, false);
+        log.complete(true, {});
+        const std::wstring moved = log.current.back().backup;
+        EXPECT_EQ(read_bytes(moved), "content");
+        EXPECT_FALSE(fs::exists(dir / L"f.txt"));
+        EXPECT_NE(copied, moved);
+        EXPECT_TRUE(log.make_backup(dir / L"missing.txt", false).empty());
+        const std::wstring name = log.make_backup(L"", false);
+        EXPECT_FALSE(fs::exists(name));
+        // All in one folder of the log's own in the temporary folder, not in the temporary folder.
+        work = fs::path(name).parent_path().wstring();
+        EXPECT_EQ(fs::path(copied).parent_path(), work);
+        EXPECT_EQ(fs::path(moved).parent_path(), work);
+        EXPECT_TRUE(mw::same_path(fs::path(work).parent_path().wstring(), fs::temp_directory_path().wstring()));
+        EXPECT_TRUE(fs::path(work).filename().wstring().starts_with(L"mw-")) << fs::path(work);
+        // Held: nobody can rename it away and put another in its place meanwhile.
+        EXPECT_FALSE(MoveFileW(work.c_str(), (work + L"-moved").c_str()));
+        // Written, the log deletes its backups, and the empty folder goes with the log.
+        EXPECT_TRUE(log.write(dir / L"Uninstall.ulog", dir.path().wstring(), dir / L"Menu"));
+        EXPECT_FALSE(fs::exists(copied));
+        EXPECT_FALSE(fs::exists(moved));
+    }
+    EXPECT_FALSE(fs::exists(work));
+}
+
+TEST(uninstall_log_backup, a_file_reached_through_a_link_is_neither_moved_nor_copied)
+{
+    scratch_folder dir, victim;
+    write_bytes(victim / L"f.txt", "victim");
+    if (!testing_support::can_make_links())
+        GTEST_SKIP() << testing_support::no_links_here;
+    testing_support::make_link(victim.path().wstring(), dir / L"linked");
+    uninstall_log log{identity};
+    EXPECT_TRUE(log.make_backup(dir / L"linked\\f.txt", true).empty());
+    EXPECT_TRUE(log.make_backup(dir / L"linked\\f.txt", false).empty());
+    EXPECT_EQ(read_bytes(victim / L"f.txt"), "victim");
+    testing_support::remove_link(dir / L"linked");
 }
 
 } // namespace
@@ -452,7 +485,7 @@ TEST(uninstall_log_rollback, restores_a_replaced_file_from_another_volume)
     log.add_file(dir / L"App\\Tilewright.exe", 1, false);
     const std::wstring backup = log.current.back().backup;
     ASSERT_FALSE(backup.empty());
-    EXPECT_TRUE(mw::same_path(fs::path(backup).parent_path().wstring(), other));
+    EXPECT_TRUE(mw::same_path(fs::path(backup).parent_path().parent_path().wstring(), other));
     EXPECT_FALSE(fs::exists(dir / L"App\\Tilewright.exe"));
     write_bytes(dir / L"App\\Tilewright.exe", "new version");
 

@@ -9,13 +9,11 @@
 #include <shlobj.h>
 
 #include <array>
-#include <filesystem>
 #include <optional>
+#include <string_view>
 
 namespace setup {
 namespace {
-
-namespace fs = std::filesystem;
 
 enum class base_rule { install_folder, sample_folder, csidl, temporary };
 
@@ -43,7 +41,7 @@ constexpr std::array<install_variable, 13> variables{{
     {L"<Temporary>", base_rule::temporary, -1, -1, false},
 }};
 
-const install_variable* find_variable(const std::wstring& component)
+const install_variable* find_variable(std::wstring_view component)
 {
     for (const install_variable& v : variables)
         if (component == v.name)
@@ -51,17 +49,7 @@ const install_variable* find_variable(const std::wstring& component)
     return nullptr;
 }
 
-// The first component of a folder text and the rest after its separator(s).
-std::pair<std::wstring, std::wstring> split_first(const std::wstring& folder)
-{
-    const auto sep = folder.find_first_of(L"\\/");
-    if (sep == std::wstring::npos)
-        return {folder, {}};
-    const auto rest = folder.find_first_not_of(L"\\/", sep);
-    return {folder.substr(0, sep), rest == std::wstring::npos ? std::wstring{} : folder.substr(rest)};
-}
-
-bool looks_like_variable(const std::wstring& component)
+bool looks_like_variable(std::wstring_view component)
 {
     return component.size() >= 2 && component.front() == L'<' && component.back() == L'>';
 }
@@ -77,7 +65,8 @@ destination_resolver::destination_resolver(std::wstring install_folder, std::wst
 
 bool destination_resolver::names_unknown_variable(const std::wstring& folder)
 {
-    const std::wstring first = split_first(folder).first;
+    std::wstring_view rest = folder;
+    const std::wstring_view first = mw::take_component(rest);
     return looks_like_variable(first) && !find_variable(first);
 }
 
@@ -124,10 +113,9 @@ std::wstring destination_resolver::sample_base()
     const std::wstring desktop = folder_or_fallback(CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY);
     if (sample_folder_.empty())
         return desktop;
-    const fs::path sample{sample_folder_};
-    if (sample.is_absolute())
+    if (mw::is_absolute_path(sample_folder_))
         return sample_folder_;
-    const std::wstring joined = (fs::path(desktop) / sample).wstring();
+    const std::wstring joined = mw::append_path(desktop, sample_folder_);
     register_shared(joined);
     return joined;
 }
@@ -136,12 +124,13 @@ std::wstring destination_resolver::resolve_destination(const std::wstring& folde
 {
     if (folder.empty())
         return folder;
-    auto [first, rest] = split_first(folder);
+    std::wstring_view rest = folder;
+    const std::wstring_view first = mw::take_component(rest);
     if (!looks_like_variable(first))
         return folder;
 
     const install_variable* variable = find_variable(first);
-    fs::path result;
+    std::wstring result;
     if (variable) {
         switch (variable->rule) {
         case base_rule::install_folder:
@@ -158,14 +147,12 @@ std::wstring destination_resolver::resolve_destination(const std::wstring& folde
             break;
         }
     }
-    for (const fs::path& component : fs::path(rest)) {
-        if (component.empty())
-            continue;
-        result /= component;
+    while (!rest.empty()) {
+        result = mw::append_path(result, mw::take_component(rest));
         if (variable && variable->shared)
-            register_shared(result.wstring());
+            register_shared(result);
     }
-    return result.wstring();
+    return result;
 }
 
 } // namespace setup

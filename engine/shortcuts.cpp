@@ -3,46 +3,43 @@
 #include "engine/shortcuts.hpp"
 
 #include "engine/com.hpp"
+#include "support/paths.hpp"
 
 #include <shlobj.h>
 #include <shobjidl.h>
 #include <windows.h>
 
-#include <filesystem>
-
 namespace setup {
 namespace {
-
-bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 [[noreturn]] void invalid_argument()
 {
     throw std::system_error(mw::make_hresult_code(E_INVALIDARG));
 }
 
+// A file name without its extension: up to its last period, unless that begins the name.
+std::wstring_view stem_of(std::wstring_view name) noexcept
+{
+    const std::size_t dot = name.rfind(L'.');
+    return dot == std::wstring_view::npos || dot == 0 || name == L".." ? name : name.substr(0, dot);
+}
+
 } // namespace
 
 std::wstring target_folder(const std::wstring& target)
 {
-    const std::size_t root = std::filesystem::path(target).root_path().native().size();
-    const std::size_t last = target.find_last_of(L"\\/");
-    if (last == std::wstring::npos || last < root)
-        return target.substr(0, root);
-    std::size_t end = last;
-    while (end > root && is_separator(target[end - 1]))
-        --end;
-    return target.substr(0, end);
+    return std::wstring(mw::split_name(target).folder);
 }
 
 std::wstring create_shortcut(const std::wstring& target, const std::wstring& folder, const std::wstring& name)
 {
     if (target.empty() || folder.empty())
         invalid_argument();
-    const std::wstring file_name = name.empty() ? std::filesystem::path(target).stem().wstring() : name;
+    const std::wstring file_name = name.empty() ? std::wstring(stem_of(mw::split_name(target).name)) : name;
     if (file_name.empty())
         invalid_argument();
     std::wstring link_path = folder;
-    if (!is_separator(link_path.back()))
+    if (!mw::is_separator(link_path.back()))
         link_path += L'\\';
     link_path += file_name;
     link_path += L".lnk";

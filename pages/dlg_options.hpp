@@ -12,22 +12,8 @@
 
 namespace setup {
 
-// Whether a typed folder is absolute: a drive letter, a colon and a separator ("C:\", "C:/"),
-// or a root name of two separators (a server share "\\server\share", a device prefix "\\?\").
-// A drive letter and colon followed by a name ("D:x") and a text starting with a single
-// separator ("\x") are not.
-bool is_absolute_folder(std::wstring_view text);
-// `text` taken relative to `base` by the usual rules of appending paths: an absolute text, or
-// one on another drive, replaces the base; a text starting with one separator keeps only the
-// base's drive (its root name); anything else is joined to the base.
-std::wstring append_folder(std::wstring_view base, std::wstring_view text);
-// The lexical normal form of a path, without consulting the disk: slashes become backslashes,
-// repeated separators collapse to one, "." components go, a component followed by ".." goes
-// with it, ".." directly after the root goes, and no separator trails but the root's; an empty
-// result is ".".
-std::wstring lexical_normal_form(std::wstring_view path);
-// The installation folder a text typed into the page means: its normal form, taken relative to
-// `program_files` unless it is absolute.
+// The installation folder a text typed into the page means: its lexical normal form, taken
+// relative to `program_files` by the rules of appending paths (mw::append_path).
 std::wstring typed_install_folder(std::wstring_view text, std::wstring_view program_files);
 
 class dlg_options : public basic_dialog {

@@ -12,6 +12,7 @@
 #include "engine/known_folders.hpp"
 #include "pages/product.hpp"
 #include "resources/resource_ids.h"
+#include "support/paths.hpp"
 #include "tests/pages/page_testing.hpp"
 
 #include <commctrl.h>
@@ -328,84 +329,6 @@ TEST_F(mode_page, the_mode_survives_leaving_and_coming_back)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Options page: the folder as typed
-
-TEST(typed_folder, is_absolute_with_a_drive_and_separator_or_a_share)
-{
-    const struct {
-        const wchar_t* text;
-        bool absolute;
-    } cases[] = {
-        {L"C:\\x", true},         {L"c:/x", true},           {L"C:\\", true},
-        {L"\\\\server\\share", true}, {L"//server/share", true}, {L"\\\\?\\C:\\x", true},
-        {L"\\\\server", true},    {L"D:x", false},           {L"D:", false},
-        {L"\\x", false},          {L"/x", false},            {L"x\\y", false},
-        {L"", false},             {L"1:\\x", false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(is_absolute_folder(c.text), c.absolute) << testing::PrintToString(std::wstring(c.text));
-}
-
-TEST(typed_folder, takes_its_normal_form_relative_to_program_files)
-{
-    const std::wstring program_files = L"C:\\Program Files";
-    const struct {
-        const wchar_t* typed;
-        const wchar_t* folder;
-    } cases[] = {
-        {L"Tools", L"C:\\Program Files\\Tools"},
-        {L"Tools\\Sub", L"C:\\Program Files\\Tools\\Sub"},
-        {L"C:\\A\\..\\B", L"C:\\B"},
-        {L"C:/A/B", L"C:\\A\\B"},
-        // Drive-relative: another drive replaces the base, the base's drive joins it.
-        {L"D:x", L"D:x"},
-        {L"d:x\\..\\y", L"d:y"},
-        {L"C:x", L"C:\\Program Files\\x"},
-        {L"c:x", L"C:\\Program Files\\x"},
-        // Root-relative: the base's drive only.
-        {L"\\x", L"C:\\x"},
-        {L"/x/y", L"C:\\x\\y"},
-        // Shares and device paths stand alone.
-        {L"\\\\server\\share\\x", L"\\\\server\\share\\x"},
-        {L"//server/share", L"\\\\server\\share"},
-        {L"\\\\server\\share\\a\\..\\..\\b", L"\\\\server\\b"},
-        {L"\\\\?\\C:\\a\\..\\b", L"\\\\?\\C:\\b"},
-        // Repeated separators collapse; none trails but the root's.
-        {L"C:\\\\A//\\B\\\\", L"C:\\A\\B"},
-        {L"Tools\\", L"C:\\Program Files\\Tools"},
-        {L"C:\\", L"C:\\"},
-        {L"C:/", L"C:\\"},
-        // "." goes; ".." goes with the component before it, and directly after the root.
-        {L"C:\\.\\A\\.", L"C:\\A"},
-        {L"C:\\..", L"C:\\"},
-        {L"C:\\..\\..\\x", L"C:\\x"},
-        {L"C:\\A\\..", L"C:\\"},
-        {L".", L"C:\\Program Files"},
-        {L"..", L"C:\\"},
-        {L"..\\..\\x", L"C:\\x"},
-        {L"", L"C:\\Program Files"},
-        // Nothing is checked: wildcards and blanks stay.
-        {L"C:\\a*b\\ c ", L"C:\\a*b\\ c "},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(typed_install_folder(c.typed, program_files), c.folder)
-            << testing::PrintToString(std::wstring(c.typed));
-}
-
-TEST(typed_folder, stays_relative_without_a_program_files_folder)
-{
-    const struct {
-        const wchar_t* typed;
-        const wchar_t* folder;
-    } cases[] = {
-        {L"", L"."}, {L".", L"."}, {L"a\\..", L"."}, {L"..", L".."}, {L"a\\..\\..\\b", L"..\\b"},
-        {L"Tools", L"Tools"}, {L"\\x", L"\\x"}, {L"D:..\\x", L"D:..\\x"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(typed_install_folder(c.typed, L""), c.folder) << testing::PrintToString(std::wstring(c.typed));
-}
-
-// ---------------------------------------------------------------------------------------------
 // Options page
 
 class options_page : public page_test {
@@ -464,7 +387,7 @@ TEST_F(options_page, typing_sets_the_folder_at_every_keystroke)
     }
     // A cleared box means Program Files itself.
     testing_support::type_text(item(IDC_FOLDER_EDIT), L"");
-    EXPECT_EQ(context.install_folder, lexical_normal_form(program_files));
+    EXPECT_EQ(context.install_folder, mw::lexical_normal_form(program_files));
 }
 
 TEST_F(options_page, an_existing_installation_makes_the_folder_controls_inert)

@@ -85,6 +85,18 @@ void remove_file(const std::wstring& path) { delete_guarded(path); }
 
 constexpr wchar_t backup_pattern[] = L"mw-%%%%%.tmp";
 
+// Whether `path` names a shortcut (".lnk") right in `folder`.
+bool is_shortcut_in(const std::wstring& path, const std::wstring& folder)
+{
+    const std::optional<std::wstring> link = canonical_path(path);
+    const std::optional<std::wstring> place = canonical_path(folder);
+    if (!link || !place)
+        return false;
+    const std::wstring_view name = name_of(*link);
+    return name.size() > 4 && equal_ignoring_case(name.substr(name.size() - 4), L".lnk") &&
+           equal_ignoring_case(parent_of(*link), *place);
+}
+
 // Moves the open file `source` (opened with DELETE, GENERIC_READ and FILE_WRITE_ATTRIBUTES
 // access) to `to`, where nothing may be: renamed on one volume; across volumes, its data
 // copied into the new file `make_target` creates there, then `source` deleted.
@@ -345,7 +357,9 @@ void uninstall_log::add_link(bool desktop, const std::wstring& link_folder)
     for (const log_record& old : previous) {
         if (old.kind != kind)
             continue;
-        if (!old.path.empty() && GetFileAttributesW(old.path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        // Only a shortcut where this run puts its own is moved aside: whatever else a record
+        // may name (a log can be changed by whoever can write its folder) stays where it is.
+        if (is_shortcut_in(old.path, link_folder) && GetFileAttributesW(old.path.c_str()) != INVALID_FILE_ATTRIBUTES)
             current.back().backup = make_backup(old.path, false);
         break;
     }
@@ -429,6 +443,8 @@ std::vector<rollback_failure> uninstall_log::rollback()
     }
     current.clear();
     pending = false;
+    // Emptied, the work folder goes; with a backup that could not be put back, it stays.
+    work_.reset();
     return left;
 }
 

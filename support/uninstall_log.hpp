@@ -121,8 +121,8 @@ private:
     std::error_code restore_uninstall_key(const log_record& record) const;
 
     log_identity identity_;
-    // Where the backups are kept; shared by copies of the log, removed with the last of them
-    // once empty (a backup that could not be put back stays in it).
+    // Where the backups are kept; shared by copies of the log, let go when the log is written
+    // or rolled back and removed then if empty (a backup that could not be put back stays in it).
     std::shared_ptr<work_folder> work_;
 };
 

@@ -1,6 +1,7 @@
 #include "product/uninstaller/handover.hpp"
 
 #include "support/guarded_files.hpp"
+#include "support/paths.hpp"
 #include "support/temp_names.hpp"
 #include "support/unique_handle.hpp"
 #include "support/work_folder.hpp"
@@ -113,7 +114,9 @@ std::optional<DWORD> hand_over(const std::wstring& program)
     std::wstring command = fmt::format(L"\"{}\" {} \"{}\" {} {} {}", copy, finish_switch, program,
                                        handle_text(parent.get()), handle_text(ready.get()),
                                        handle_text(outcome_writer.get()));
-    const std::wstring folder = work->path();
+    // Started in the temporary folder, not in the work folder: a process's current folder
+    // cannot be removed while it runs.
+    const std::wstring folder = mw::parent_of(work->path());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};

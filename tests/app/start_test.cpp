@@ -149,8 +149,10 @@ TEST_F(start_up, only_the_entrys_log_brings_records)
     const std::wstring places[] = {dir / L"FromEntry", dir / L"Own", dir / L"Application"};
     const char* const names[] = {"the entry's folder", "the setup's folder", "the application's folder"};
     const std::wstring victim = dir / L"Victim\\secret.txt";
-    const std::wstring victim_link = dir / L"Victim\\old.lnk";
+    // In the folder of the new shortcut: the only place a previous one is moved aside from.
+    const std::wstring victim_link = dir / L"NewMenu\\old.lnk";
     fs::create_directories(dir / L"Victim");
+    fs::create_directories(dir / L"NewMenu");
     write_string(entry(), L"UninstallString", places[0] + L"\\Uninstall.exe");
     environment.own_folder = places[1];
     fs::create_directories(places[2]);

@@ -13,6 +13,7 @@
 #include "support/unique_handle.hpp"
 #include "tests/app/wizard_fixture.hpp"
 #include "tests/app/wizard_support.hpp"
+#include "tests/links.hpp"
 #include "tests/scratch.hpp"
 #include "tools/payload_pack.hpp"
 #include "engine/payload_format.hpp"
@@ -643,6 +644,78 @@ TEST_F(wizard_failure, a_wrong_crc_over_an_installation_puts_every_replaced_file
     // The installation there before is removed; then the setup without the fault installs.
     EXPECT_TRUE(uninstall(where.install_folder));
     expect_another_attempt_succeeds();
+}
+
+// The shared data folders are users' to write. A user who puts a link in the place of one of
+// them (the maker's folder before a first installation, the textures' folder of an
+// installation) must not have the elevated programs write, move or delete what the link leads
+// to: the setup fails with ERROR_REPARSE_POINT_ENCOUNTERED and rolls back, and the removal
+// leaves the linked records and says that it is incomplete.
+TEST_F(wizard_failure, links_in_the_shared_data_folders_lead_the_setup_and_the_removal_nowhere)
+{
+    if (!testing_support::can_make_links())
+        GTEST_SKIP() << testing_support::no_links_here;
+    const std::wstring maker = where.common_data + L"\\Marrowind Works";
+    const std::wstring textures = maker + L"\\Textures\\Tilewright";
+    std::vector<std::wstring> texture_names;
+    for (const manifest_file& file : manifest(where, where.install_folder))
+        if (fs::path(file.destination).parent_path() == fs::path(textures))
+            texture_names.push_back(fs::path(file.destination).filename().wstring());
+    ASSERT_FALSE(texture_names.empty());
+    // A folder of the victim's files with the textures' names, in the place the link leads to.
+    const auto plant_victims = [&](const std::wstring& folder) {
+        fs::create_directories(folder);
+        for (const std::wstring& name : texture_names)
+            write_bytes(folder + L"\\" + name, "victim " + fs::path(name).string());
+    };
+    const auto untouched = [&](const std::wstring& folder) {
+        int same = 0;
+        for (const std::wstring& name : texture_names)
+            same += read_bytes(folder + L"\\" + name) == "victim " + fs::path(name).string();
+        return same == static_cast<int>(texture_names.size());
+    };
+    const auto run_setup = [&](const wchar_t* what) {
+        wizard setup;
+        ASSERT_TRUE(setup.next_to(mode_page)) << what;
+        ASSERT_TRUE(setup.next_to(install_page)) << what;
+        ASSERT_TRUE(setup.install()) << what;
+        expect_failure_shown(setup, L"1:0000112B");
+        leave(setup);
+    };
+
+    // The maker's folder, a link before the first installation.
+    const std::wstring first_victim = scratch / L"victim-first";
+    plant_victims(first_victim + L"\\Textures\\Tilewright");
+    testing_support::make_link(first_victim, maker);
+    run_setup(L"a first installation");
+    EXPECT_TRUE(untouched(first_victim + L"\\Textures\\Tilewright"));
+    EXPECT_FALSE(fs::exists(where.install_folder)) << "rolled back";
+    testing_support::remove_link(maker);
+    EXPECT_EQ(difference(machine_before, machine_now()), L"") << "the whole machine as it was";
+
+    // The textures' folder of an installation renamed away and replaced by a link.
+    {
+        wizard setup;
+        ASSERT_TRUE(setup.next_to(mode_page));
+        ASSERT_TRUE(setup.next_to(install_page));
+        ASSERT_TRUE(setup.install());
+        finish(setup);
+    }
+    const std::wstring victim = scratch / L"victim";
+    plant_victims(victim);
+    const std::wstring moved_away = scratch / L"textures moved away";
+    ASSERT_TRUE(MoveFileW(textures.c_str(), moved_away.c_str()));
+    testing_support::make_link(victim, textures);
+    run_setup(L"a second installation");
+    EXPECT_TRUE(untouched(victim)) << "the setup wrote or moved what the link leads to";
+    std::wstring report;
+    {
+        child_process uninstaller(L"\"" + where.install_folder + L"\\Uninstall.exe\"");
+        EXPECT_FALSE(answer_removal(&uninstaller, &report)) << "the removal says it is incomplete";
+    }
+    EXPECT_NE(report.find(textures), std::wstring::npos) << "the report names what it left: " << report;
+    EXPECT_TRUE(untouched(victim)) << "the removal deleted what the link leads to";
+    testing_support::remove_link(textures);
 }
 
 TEST_F(wizard_failure, a_locked_destination_fails_with_its_system_code_and_a_second_attempt_succeeds)

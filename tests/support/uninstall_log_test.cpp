@@ -383,6 +383,7 @@ TEST(uninstall_log_rollback, keeps_going_when_one_record_fails)
     EXPECT_EQ(read_bytes(backup), "before");                       // and keeps its backup
     EXPECT_TRUE(fs::exists(dir / L"Made\\user.txt"));             // a folder that is not empty stays
     fs::remove(backup);
+    fs::remove(fs::path(backup).parent_path()); // the log's work folder, kept for the backup
 }
 
 TEST(uninstall_log_backup, make_backup_moves_or_copies_into_a_work_folder_of_the_logs_own)
@@ -434,6 +435,34 @@ TEST(uninstall_log_backup, a_file_reached_through_a_link_is_neither_moved_nor_co
     EXPECT_TRUE(log.make_backup(dir / L"linked\\f.txt", false).empty());
     EXPECT_EQ(read_bytes(victim / L"f.txt"), "victim");
     testing_support::remove_link(dir / L"linked");
+}
+
+TEST(uninstall_log_recording, add_link_moves_aside_only_a_shortcut_in_the_folder_of_the_new_one)
+{
+    // A log is rewritten by whoever can write its folder: its shortcut records may name anything.
+    scratch_folder dir;
+    struct named_case {
+        const wchar_t* what;
+        std::wstring named;
+    };
+    const named_case cases[] = {
+        {L"a file that is no shortcut", dir / L"Links\\victim.txt"},
+        {L"a shortcut in another folder", dir / L"Elsewhere\\Tilewright.lnk"},
+        {L"a folder", dir / L"Links\\Folder.lnk"},
+        {L"a relative name", L"Tilewright.lnk"},
+    };
+    write_bytes(dir / L"Links\\victim.txt", "victim");
+    write_bytes(dir / L"Elsewhere\\Tilewright.lnk", "victim");
+    fs::create_directories(dir / L"Links\\Folder.lnk");
+    for (const named_case& c : cases) {
+        uninstall_log log{identity};
+        log.previous = {{mw::menu_link, c.named, {}, true, -1}};
+        log.add_link(false, dir / L"Links");
+        EXPECT_TRUE(log.current.back().backup.empty()) << fs::path(c.what);
+    }
+    EXPECT_EQ(read_bytes(dir / L"Links\\victim.txt"), "victim");
+    EXPECT_EQ(read_bytes(dir / L"Elsewhere\\Tilewright.lnk"), "victim");
+    EXPECT_TRUE(fs::is_directory(dir / L"Links\\Folder.lnk"));
 }
 
 } // namespace
@@ -674,10 +703,13 @@ TEST_F(test_uninstall_key, a_failed_save_leaves_no_backup_and_no_file)
         if (!fs::exists(probe / L"probe.hiv"))
             GTEST_SKIP() << "this system's save fails before it creates its file: nothing half-made to clean up";
     }
-    uninstall_log log{test_identity};
-    log.add_uninstall_key(key);
-    ASSERT_EQ(log.current.size(), 1u);
-    EXPECT_TRUE(log.current[0].backup.empty());
+    {
+        uninstall_log log{test_identity};
+        log.add_uninstall_key(key);
+        ASSERT_EQ(log.current.size(), 1u);
+        EXPECT_TRUE(log.current[0].backup.empty());
+    }
+    // The log's work folder, empty, goes with the log.
     std::vector<std::wstring> left;
     for (const auto& entry : fs::directory_iterator(temp.path()))
         left.push_back(entry.path().filename().wstring());

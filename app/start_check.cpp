@@ -9,6 +9,7 @@
 #include "engine/uninstall_entry.hpp"
 #include "pages/product.hpp"
 #include "pages/version_info.hpp"
+#include "support/install_journal.hpp"
 #include "support/own_executable.hpp"
 #include "support/unique_handle.hpp"
 #include "support/sync_objects.hpp"
@@ -165,6 +166,9 @@ bool check_start(app_context& context, const start_environment& environment)
         if (show_message(text, caption, MB_RETRYCANCEL | MB_ICONWARNING) == IDCANCEL)
             return false;
     }
+    // A setup ended before its end is rolled back first: what is installed is then what was
+    // there before it.
+    mw::roll_back_ended_installation(context.uninstall_log.identity());
     return detect_existing_installation(context, environment);
 }
 

@@ -9,6 +9,7 @@
 #include "engine/uninstall_entry.hpp"
 #include "pages/product.hpp"
 #include "resources/resource_ids.h"
+#include "support/hold_point.hpp"
 #include "support/paths.hpp"
 #include "support/unique_handle.hpp"
 
@@ -160,6 +161,7 @@ private:
         observer_.append_log(copying); // file_end or failed ends the line
         if (!has_kind(entry, entry_kind::temporary))
             log.add_file(destination, static_cast<std::int32_t>(entry.kind), copy);
+        mw::hold_point(L"file " + std::to_wstring(++files_begun_));
         return notification::proceed;
     }
 
@@ -193,6 +195,7 @@ private:
     temporary_files& temporaries_;
     std::wstring main_executable_;
     std::wstring uninstaller_;
+    int files_begun_ = 0;
     phase_clock::duration test_pass_{};
     phase_clock::time_point extraction_start_;
 };
@@ -225,7 +228,10 @@ void make_read_only(const std::wstring& path)
 bool add_shortcut(mw::uninstall_log& log, bool desktop, const std::wstring& folder, const std::wstring& target)
 {
     try {
-        log.add_link(desktop, folder);
+        std::wstring planned;
+        if (!folder.empty())
+            planned = folder + (folder.back() == L'\\' ? L"" : L"\\") + log.identity().product_title + L".lnk";
+        log.add_link(desktop, folder, planned);
         const std::wstring link = create_shortcut(target, folder, log.identity().product_title);
         log.complete(true, link);
         return true;
@@ -240,6 +246,7 @@ bool shortcut_step(app_context& context, const std::wstring& main_executable)
     bool succeeded = true;
     if (context.menu_shortcut)
         succeeded &= add_shortcut(context.uninstall_log, false, context.programs_folder, main_executable);
+    mw::hold_point(L"shortcuts");
     if (context.desktop_shortcut) // a desktop that cannot be found fails the shortcut on its empty folder
         succeeded &= add_shortcut(context.uninstall_log, true, known_folder(2), main_executable);
     return succeeded;
@@ -258,8 +265,12 @@ bool registry_step(app_context& context, installation_observer& observer, const 
     bool registered = false;
     try {
         log.add_class_registration();
+        mw::hold_point(L"registry");
         registered = register_application(main_executable, context.installed_version, context.setup_mutex, bound,
-                                          [&observer] { observer.pump(); });
+                                          [&observer] {
+                                              mw::hold_point(L"registration");
+                                              observer.pump();
+                                          });
         log.complete(registered, {});
         if (registered)
             SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
@@ -399,6 +410,10 @@ bool do_installation(app_context& context, std::istream& payload, installation_o
     observer.set_progress(0);
     observer.show_progress();
     observer.pump();
+    // From before the first change to the end, what the run has done is journaled: a run
+    // ended from outside is rolled back by the next setup.
+    context.uninstall_log.begin_journal(context.temp_folder);
+    mw::hold_point(L"started");
 
     try {
         make_install_folder(context);
@@ -407,6 +422,7 @@ bool do_installation(app_context& context, std::istream& payload, installation_o
         observer.set_status(failure);
         observer.append_log(failure + line_end);
         context.uninstall_log.rollback();
+        context.uninstall_log.end_journal();
         return false;
     }
 
@@ -416,8 +432,10 @@ bool do_installation(app_context& context, std::istream& payload, installation_o
         settings.sample_folder ? *settings.sample_folder : format_text(text(IDS_EXAMPLES), product_name);
     if (!extract_payload(payload, context.install_folder, sample_folder, context.temp_folder, std::ref(callback))) {
         context.uninstall_log.rollback();
+        context.uninstall_log.end_journal();
         return false; // the status line and the log already show the failure
     }
+    mw::hold_point(L"extracted");
     append_phase_timings(callback.test_pass(), phase_clock::now() - callback.extraction_start());
 
     make_read_only(callback.main_executable());
@@ -435,6 +453,7 @@ bool do_installation(app_context& context, std::istream& payload, installation_o
 
     begin_step(observer, IDS_WRITING_INSTALLATION_DATA);
     end_step(observer, log_step(context, callback.uninstaller()));
+    context.uninstall_log.end_journal();
 
     observer.set_status(format_text(text(IDS_CONTINUE), text(IDS_NEXT)));
     observer.pump();

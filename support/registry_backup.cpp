@@ -114,17 +114,17 @@ bool set_privilege(const std::wstring& name, bool enable)
 void uninstall_log::add_uninstall_key(HKEY key)
 {
     pending = true;
-    append({uninstall_key, {}, {}, false, -1});
-    if (!key)
-        return; // new key: rollback deletes it
+    // A new key has no backup: rollback deletes it. An existing one's backup is named (and
+    // journaled) before its content is saved there.
+    append({uninstall_key, {}, key ? make_backup({}, false) : std::wstring{}, false, -1});
     std::wstring& backup = current.back().backup;
-    backup = make_backup({}, false);
-    if (backup.empty())
+    if (!key || backup.empty())
         return;
     set_privilege(L"SeBackupPrivilege", true);
     if (RegSaveKeyW(key, backup.c_str(), nullptr) != ERROR_SUCCESS) {
         DeleteFileW(backup.c_str());
         backup.clear();
+        keep_journal();
     }
     set_privilege(L"SeBackupPrivilege", false);
 }

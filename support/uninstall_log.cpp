@@ -1,6 +1,7 @@
 #include "support/uninstall_log.hpp"
 
 #include "support/guarded_files.hpp"
+#include "support/install_journal.hpp"
 #include "support/paths.hpp"
 #include "support/temp_names.hpp"
 #include "support/txtf.hpp"
@@ -319,7 +320,30 @@ bool uninstall_log::write(const std::wstring& file, const std::wstring& install_
     return written;
 }
 
-void uninstall_log::append(log_record record) { current.push_back(std::move(record)); }
+void uninstall_log::append(log_record record)
+{
+    current.push_back(std::move(record));
+    keep_journal();
+}
+
+bool uninstall_log::begin_journal(const std::wstring& temporary_folder)
+{
+    journaled = true;
+    journal_temporary = temporary_folder;
+    return save_journal(identity_.uninstall_key_name, {current, journal_temporary});
+}
+
+void uninstall_log::end_journal() noexcept
+{
+    journaled = false;
+    clear_journal(identity_.uninstall_key_name);
+}
+
+void uninstall_log::keep_journal() const
+{
+    if (journaled)
+        save_journal(identity_.uninstall_key_name, {current, journal_temporary});
+}
 
 bool uninstall_log::ensure_folder(const std::wstring& path)
 {
@@ -343,25 +367,37 @@ void uninstall_log::add_file(const std::wstring& path, std::int32_t tag, bool co
 {
     pending = true;
     ensure_folder(fs::path(path).parent_path().wstring());
-    append({file, path, {}, false, tag});
-    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-        current.back().backup = make_backup(path, copy);
+    log_record record{file, path, {}, false, tag};
+    // The backup's name is journaled before the file is moved there.
+    const bool exists = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (exists)
+        record.backup = make_backup({}, copy);
+    append(std::move(record));
+    if (exists && !current.back().backup.empty() && !back_up(path, current.back().backup, copy)) {
+        current.back().backup.clear();
+        keep_journal();
+    }
 }
 
-void uninstall_log::add_link(bool desktop, const std::wstring& link_folder)
+void uninstall_log::add_link(bool desktop, const std::wstring& link_folder, const std::wstring& planned)
 {
     pending = true;
     ensure_folder(link_folder);
     const std::int32_t kind = desktop ? desktop_link : menu_link;
-    append({kind, {}, {}, false, -1});
+    std::wstring previous_link;
     for (const log_record& old : previous) {
         if (old.kind != kind)
             continue;
         // Only a shortcut where this run puts its own is moved aside: whatever else a record
         // may name (a log can be changed by whoever can write its folder) stays where it is.
         if (is_shortcut_in(old.path, link_folder) && GetFileAttributesW(old.path.c_str()) != INVALID_FILE_ATTRIBUTES)
-            current.back().backup = make_backup(old.path, false);
+            previous_link = old.path;
         break;
+    }
+    append({kind, planned, previous_link.empty() ? std::wstring{} : make_backup({}, false), false, -1});
+    if (!current.back().backup.empty() && !back_up(previous_link, current.back().backup, false)) {
+        current.back().backup.clear();
+        keep_journal();
     }
 }
 
@@ -376,9 +412,13 @@ void uninstall_log::complete(bool done, const std::wstring& path)
     if (!pending || current.empty())
         return;
     pending = false;
-    current.back().done = done;
+    log_record& last = current.back();
+    last.done = done;
     if (!path.empty())
-        current.back().path = path;
+        last.path = path;
+    else if (!done && (last.kind == menu_link || last.kind == desktop_link))
+        last.path.clear(); // the shortcut planned was not made
+    keep_journal();
 }
 
 std::wstring uninstall_log::make_backup(const std::wstring& path, bool copy)
@@ -386,27 +426,41 @@ std::wstring uninstall_log::make_backup(const std::wstring& path, bool copy)
     try {
         if (!work_)
             work_ = std::make_shared<work_folder>();
-        if (path.empty())
-            return work_->new_name(backup_pattern);
-        std::wstring backup;
+        const std::wstring backup = work_->new_name(backup_pattern);
+        if (path.empty() || back_up(path, backup, copy))
+            return backup;
+    } catch (const std::exception&) {
+    }
+    return {};
+}
+
+bool uninstall_log::back_up(const std::wstring& path, const std::wstring& backup, bool copy)
+{
+    const auto make_target = [&] {
+        unique_hfile target{CreateFileW(backup.c_str(), made_access, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
+        if (!target)
+            throw std::system_error(static_cast<int>(GetLastError()), std::system_category());
+        return target;
+    };
+    try {
         if (copy) {
             const unique_hfile source = open_guarded(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-            const unique_hfile target = work_->create_file(backup_pattern, made_access, 0, backup);
+            const unique_hfile target = make_target();
             try {
                 copy_file_data(source.get(), target.get());
             } catch (...) {
                 delete_open_file(target.get());
                 throw;
             }
-            return backup;
+            return true;
         }
         const unique_hfile source = open_guarded(path, moved_access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                                  OPEN_EXISTING);
-        backup = work_->new_name(backup_pattern);
-        move_open_file(source.get(), backup, [&] { return work_->create_file(backup_pattern, made_access, 0, backup); });
-        return backup;
+        move_open_file(source.get(), backup, make_target);
+        return true;
     } catch (const std::exception&) {
-        return {};
+        return false;
     }
 }
 
@@ -421,6 +475,9 @@ std::vector<rollback_failure> uninstall_log::rollback()
                 if (!remove_folder_guarded(r->path))
                     error = std::error_code(ERROR_DIR_NOT_EMPTY, std::system_category());
             } else if (is_file_kind(r->kind)) {
+                if (!r->backup.empty() && GetFileAttributesW(r->backup.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                    GetLastError() == ERROR_FILE_NOT_FOUND)
+                    continue; // ended before the file was moved aside: it is still the one there before
                 if (!r->path.empty())
                     remove_file(r->path);
                 if (!r->backup.empty() && !r->path.empty()) {

@@ -82,15 +82,18 @@ public:
     // `copy`) to a backup first.
     void add_file(const std::wstring& path, std::int32_t tag, bool copy);
     // Records a shortcut about to be created in `folder`; its path arrives with `complete`.
+    // `planned`, when given, is the path it will have: recorded at once, so that a run ended
+    // before `complete` is rolled back with it (a failed shortcut's `complete` takes it back).
     // The previous installation's shortcut of the same kind is moved aside.
-    void add_link(bool desktop, const std::wstring& folder);
+    void add_link(bool desktop, const std::wstring& folder, const std::wstring& planned = {});
     // Records the product's uninstall key, about to be written: `key` is its open handle when
     // it existed (its content is saved to a hive file), null when the caller just created it.
     void add_uninstall_key(HKEY key);
     void add_class_registration();
     // Finishes the pending record; does nothing when no record is pending.
     void complete(bool done, const std::wstring& path);
-    // Undoes `current`, last record first, and empties it. Never throws and never stops early:
+    // Undoes `current`, last record first, and empties it. A file record whose backup is named
+    // but does not exist (a run ended before it moved the file) is left as it is. Never throws and never stops early:
     // what it could not undo (a file held open, a folder that is not empty, a registry entry
     // the system did not put back) it leaves as it is and reports, in the order it met it.
     std::vector<rollback_failure> rollback();
@@ -114,10 +117,23 @@ public:
     std::vector<log_record> previous;
     std::vector<log_record> current;
     bool pending = false;
+    // While set, `current` (backups included) and `journal_temporary` are kept in the
+    // machine's installation journal after every change, each backup's name before the file
+    // is moved there (see install_journal.hpp).
+    bool journaled = false;
+    std::wstring journal_temporary;
+    // Starts keeping the journal, with the run's temporary folder; false when it could not be
+    // written. Ends it: the journal is cleared.
+    bool begin_journal(const std::wstring& temporary_folder);
+    void end_journal() noexcept;
     std::wstring previous_title;
 
 private:
     void append(log_record record);
+    void keep_journal() const;
+    // Moves (or copies) the file `path` to the new name `backup` in the work folder; false
+    // when it could not.
+    bool back_up(const std::wstring& path, const std::wstring& backup, bool copy);
     std::error_code restore_uninstall_key(const log_record& record) const;
 
     log_identity identity_;

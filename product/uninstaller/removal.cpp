@@ -9,6 +9,7 @@
 #include "engine/uninstall_entry.hpp"
 #include "pages/product.hpp"
 #include "support/guarded_files.hpp"
+#include "support/hold_point.hpp"
 #include "support/paths.hpp"
 #include "support/unique_handle.hpp"
 
@@ -359,7 +360,10 @@ removal_report remove_installation(const std::vector<mw::log_record>& records, c
         settings.running_program.empty() ? std::nullopt : mw::canonical_path(settings.running_program);
     std::optional<std::wstring> running_record; // the running program's record, as the log names it
     std::vector<std::wstring> not_empty; // deepest first, as the walk met them
+    int handled = 0;
+    std::vector<const mw::log_record*> applications;
     for (auto record = records.rbegin(); record != records.rend(); ++record) {
+        mw::hold_point(L"removal " + std::to_wstring(handled++));
         try {
             if (record->kind == mw::class_registration) {
                 unregister_once();
@@ -370,8 +374,14 @@ removal_report remove_installation(const std::vector<mw::log_record>& records, c
                     report.not_removed.push_back(item_text(*record, settings));
                 continue;
             }
-            if (is_application(*record))
+            if (is_application(*record)) {
                 unregister_once();
+                // Removed last but for this program and its log: a removal ended before its
+                // end leaves the application, so that the next can still unregister it.
+                if (!record->path.empty())
+                    applications.push_back(&*record);
+                continue;
+            }
             if (record->path.empty())
                 continue;
             const std::optional<std::wstring> path = place_of(*record, settings.places);
@@ -419,6 +429,15 @@ removal_report remove_installation(const std::vector<mw::log_record>& records, c
         }
     }
 
+    for (const mw::log_record* record : applications) {
+        try {
+            const std::optional<std::wstring> path = place_of(*record, settings.places);
+            if (!path || !delete_file(*path))
+                report.not_removed.push_back(record->path);
+        } catch (const std::exception&) {
+            report.not_removed.push_back(record->path);
+        }
+    }
     if (settings.before_last_step) {
         try {
             settings.before_last_step(report);

@@ -143,7 +143,8 @@ struct removal_settings {
 //   already gone counts as removed; a user-editable file changed since the installation (by its
 //   times, or by bytes other than the shipped ones) is kept;
 // - folders (kind 0): removed when empty.
-// Then, after `before_last_step`, the running program and the log file are removed and the
+// The application's file goes after all other records, so that a removal ended before its end
+// leaves it for the next to unregister. Then, after `before_last_step`, the running program and the log file are removed and the
 // folders that were not empty are tried once more (the log or the uninstaller may have been in
 // them). Every file and folder is removed by its canonical path through handles checked to be
 // at their place (mw::delete_guarded, mw::remove_folder_guarded): one reached through a link

@@ -13,7 +13,9 @@
 #include "engine/installation.hpp"
 #include "pages/product.hpp"
 #include "resources/resource_ids.h"
+#include "support/hold_point.hpp"
 #include "support/uninstall_log.hpp"
+#include "support/unique_handle.hpp"
 #include "tests/app/wizard_fixture.hpp"
 #include "tests/app/wizard_support.hpp"
 #include "tests/scratch.hpp"
@@ -204,5 +206,110 @@ TEST_F(fault_matrix, a_registration_that_hangs_is_ended_after_its_bound_and_the_
     EXPECT_TRUE(uninstall(where.install_folder));
     EXPECT_EQ(difference(machine_before, machine_now()), L"") << "after the second attempt and its removal";
 }
+
+// The real setup ended from outside at one point of its installation, as a power cut or the
+// task manager would end it: held there through its hold seam, then terminated. The next setup
+// rolls the ended run back, installs, and its removal leaves the whole machine as it was.
+class setup_ended : public fault_matrix, public ::testing::WithParamInterface<const wchar_t*> {};
+
+TEST_P(setup_ended, the_next_setup_installs_and_its_removal_leaves_no_trace)
+{
+    const std::wstring point = GetParam();
+    const std::wstring application = where.install_folder + L"\\Tilewright.exe";
+    const std::wstring event_name = fresh_name(L"setup-held");
+    const mw::unique_handle held{CreateEventW(nullptr, TRUE, FALSE, event_name.c_str())};
+    ASSERT_TRUE(held);
+    {
+        wizard setup{setup_command(), {{mw::hold_variable, point}, {mw::hold_event_variable, event_name}}};
+        ASSERT_TRUE(setup.next_to(mode_page));
+        ASSERT_TRUE(setup.next_to(install_page));
+        setup.press(IDC_NEXT); // Install
+        ASSERT_EQ(WaitForSingleObject(held.get(), static_cast<DWORD>(installation_timeout.count())), WAIT_OBJECT_0)
+            << "the setup never reached " << fs::path(point);
+        setup.process.terminate();
+    }
+    // An application run the ended setup started finishes on its own.
+    EXPECT_TRUE(wait_until([&] { return processes_of_program(application).empty(); }, installation_timeout));
+    install_quickly();
+    for (const auto& file : {L"Tilewright.exe", L"Uninstall.exe", L"Uninstall.ulog"})
+        EXPECT_TRUE(fs::exists(where.install_folder + L"\\" + file)) << fs::path(file);
+    EXPECT_TRUE(uninstall(where.install_folder));
+    EXPECT_EQ(difference(machine_before, machine_now()), L"") << "after the ended run, the next and its removal";
+}
+
+// An update ended in the middle of its extraction: the next setup finds the older release
+// as it was, updates it keeping the module the user changed, and the removal takes both away.
+TEST_F(fault_matrix, an_update_ended_in_its_extraction_is_rolled_back_and_the_next_keeps_the_users_module)
+{
+    const std::wstring older_setup = scratch / L"setup-1.20.exe";
+    make_setup_with_payload(older_setup, payload_with_application(read_bytes(
+                                             fs::path(program_beside_tests(L"tilewright-1.20.0.3\\Tilewright.exe")))));
+    install_quickly(L"\"" + older_setup + L"\"");
+    const std::wstring module = where.common_data + L"\\Marrowind Works\\Modules\\Tilewright\\Grid.lbm";
+    ASSERT_TRUE(fs::exists(module));
+    write_bytes(module, "the user's own grid");
+    const std::wstring event_name = fresh_name(L"update-held");
+    const mw::unique_handle held{CreateEventW(nullptr, TRUE, FALSE, event_name.c_str())};
+    {
+        wizard setup{setup_command(), {{mw::hold_variable, L"file 27"}, {mw::hold_event_variable, event_name}}};
+        ASSERT_TRUE(setup.next_to(mode_page));
+        ASSERT_TRUE(setup.next_to(install_page));
+        setup.press(IDC_NEXT); // Install
+        ASSERT_EQ(WaitForSingleObject(held.get(), static_cast<DWORD>(installation_timeout.count())), WAIT_OBJECT_0);
+        setup.process.terminate();
+    }
+    {
+        wizard setup{setup_command()};
+        const std::wstring info = control_text(setup.page_window(start_page), IDC_INFO);
+        EXPECT_NE(info.find(L"1.20"), std::wstring::npos) << "the older release is found again: " << info;
+        EXPECT_TRUE(setup.next_to(mode_page));
+        EXPECT_TRUE(setup.next_to(install_page));
+        ASSERT_TRUE(setup.install());
+        EXPECT_EQ(setup.status(install_page), hint(IDS_CONTINUE, IDS_NEXT)) << "the next setup updates";
+        finish(setup);
+    }
+    EXPECT_EQ(read_bytes(module), "the user's own grid");
+    EXPECT_TRUE(uninstall(where.install_folder));
+    std::error_code ignored;
+    fs::remove(module, ignored); // the user's changed module is the user's: the removal keeps it
+    for (fs::path folder = fs::path(module).parent_path(); folder != fs::path(where.common_data);
+         folder = folder.parent_path())
+        fs::remove(folder, ignored);
+    EXPECT_EQ(difference(machine_before, machine_now()), L"") << "after both releases and the removal";
+}
+
+// The uninstall program ended in the middle of its removal: run again, it finishes it.
+TEST_F(fault_matrix, a_removal_ended_in_the_middle_is_finished_by_the_next)
+{
+    install_quickly();
+    const std::wstring uninstaller = L"\"" + where.install_folder + L"\\Uninstall.exe\"";
+    {
+        // Without an event, the removal ends itself at the point.
+        child_process ended(uninstaller, {{mw::hold_variable, L"removal 20"}});
+        const auto question = wait_for_message_box(ended.id());
+        ASSERT_TRUE(question);
+        answer(*question, IDYES);
+        ended.wait_for_exit(installation_timeout);
+    }
+    EXPECT_TRUE(fs::exists(where.install_folder + L"\\Uninstall.exe")) << "ended before its end";
+    std::wstring report;
+    {
+        child_process next(uninstaller);
+        EXPECT_TRUE(answer_removal(&next, &report)) << "the next removal finishes: " << report;
+    }
+    EXPECT_EQ(difference(machine_before, machine_now()), L"") << "after the ended removal and the next";
+}
+
+// Before the first file; at the first and a middle file (recorded, not yet written); after the
+// last; between the shortcuts; with the uninstall entry written; while the application registers.
+INSTANTIATE_TEST_SUITE_P(points, setup_ended,
+                         ::testing::Values(L"started", L"file 1", L"file 27", L"extracted", L"shortcuts", L"registry",
+                                           L"registration"),
+                         [](const ::testing::TestParamInfo<const wchar_t*>& info) {
+                             std::string name;
+                             for (const wchar_t* c = info.param; *c; ++c)
+                                 name += *c == L' ' ? '_' : static_cast<char>(*c);
+                             return name;
+                         });
 
 } // namespace

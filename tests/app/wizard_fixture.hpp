@@ -66,6 +66,18 @@ protected:
         return lines;
     }
 
+    // A quick installation through the real setup started with `command`, run to its end; it
+    // must succeed.
+    static void install_quickly(const std::wstring& command = setup_command())
+    {
+        wizard setup{command};
+        ASSERT_TRUE(setup.next_to(mode_page));
+        ASSERT_TRUE(setup.next_to(install_page));
+        ASSERT_TRUE(setup.install());
+        EXPECT_EQ(setup.status(install_page), hint(IDS_CONTINUE, IDS_NEXT)) << "the installation succeeds";
+        finish(setup);
+    }
+
     // Finishes a run that succeeded: the end page, Exit, and the setup's exit code 0.
     static void finish(wizard& setup)
     {
@@ -78,14 +90,7 @@ protected:
     // machine is as it was before the attempt.
     void expect_another_attempt_succeeds()
     {
-        {
-            wizard setup;
-            ASSERT_TRUE(setup.next_to(mode_page));
-            ASSERT_TRUE(setup.next_to(install_page));
-            ASSERT_TRUE(setup.install());
-            EXPECT_EQ(setup.status(install_page), hint(IDS_CONTINUE, IDS_NEXT)) << "the second attempt installs";
-            finish(setup);
-        }
+        install_quickly();
         EXPECT_TRUE(std::filesystem::exists(where.install_folder + L"\\Tilewright.exe"));
         EXPECT_TRUE(uninstall(where.install_folder));
         EXPECT_EQ(difference(machine_before, machine_now()), L"") << "after the second attempt and its removal";

@@ -10,6 +10,7 @@
 #include "pages/product.hpp"
 #include "resources/resource_ids.h"
 #include "support/hold_point.hpp"
+#include "support/install_journal.hpp"
 #include "support/paths.hpp"
 #include "support/unique_handle.hpp"
 
@@ -412,7 +413,7 @@ bool do_installation(app_context& context, std::istream& payload, installation_o
     observer.pump();
     // From before the first change to the end, what the run has done is journaled: a run
     // ended from outside is rolled back by the next setup.
-    context.uninstall_log.begin_journal(context.temp_folder);
+    mw::begin_journal(context.uninstall_log, context.temp_folder);
     mw::hold_point(L"started");
 
     try {
@@ -422,7 +423,7 @@ bool do_installation(app_context& context, std::istream& payload, installation_o
         observer.set_status(failure);
         observer.append_log(failure + line_end);
         context.uninstall_log.rollback();
-        context.uninstall_log.end_journal();
+        mw::end_journal(context.uninstall_log);
         return false;
     }
 
@@ -432,7 +433,7 @@ bool do_installation(app_context& context, std::istream& payload, installation_o
         settings.sample_folder ? *settings.sample_folder : format_text(text(IDS_EXAMPLES), product_name);
     if (!extract_payload(payload, context.install_folder, sample_folder, context.temp_folder, std::ref(callback))) {
         context.uninstall_log.rollback();
-        context.uninstall_log.end_journal();
+        mw::end_journal(context.uninstall_log);
         return false; // the status line and the log already show the failure
     }
     mw::hold_point(L"extracted");
@@ -453,7 +454,7 @@ bool do_installation(app_context& context, std::istream& payload, installation_o
 
     begin_step(observer, IDS_WRITING_INSTALLATION_DATA);
     end_step(observer, log_step(context, callback.uninstaller()));
-    context.uninstall_log.end_journal();
+    mw::end_journal(context.uninstall_log);
 
     observer.set_status(format_text(text(IDS_CONTINUE), text(IDS_NEXT)));
     observer.pump();

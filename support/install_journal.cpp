@@ -183,6 +183,21 @@ void clear_journal(const std::wstring& product) noexcept
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, maker_key_path);
 }
 
+bool begin_journal(uninstall_log& log, const std::wstring& temporary_folder)
+{
+    const std::wstring product = log.identity().uninstall_key_name;
+    log.journal = [product, temporary_folder](const std::vector<log_record>& records) {
+        save_journal(product, {records, temporary_folder});
+    };
+    return save_journal(product, {log.current, temporary_folder});
+}
+
+void end_journal(uninstall_log& log) noexcept
+{
+    log.journal = nullptr;
+    clear_journal(log.identity().uninstall_key_name);
+}
+
 std::vector<rollback_failure> roll_back_ended_installation(const log_identity& identity)
 {
     const std::optional<install_journal> journal = load_journal(identity.uninstall_key_name);

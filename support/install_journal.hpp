@@ -33,6 +33,11 @@ std::optional<install_journal> load_journal(const std::wstring& product);
 // Deletes the journal, and the maker's key when nothing else is left in it.
 void clear_journal(const std::wstring& product) noexcept;
 
+// Starts keeping `log`'s journal, with the run's temporary folder; false when it could not be
+// written. Ending it clears the journal.
+bool begin_journal(uninstall_log& log, const std::wstring& temporary_folder);
+void end_journal(uninstall_log& log) noexcept;
+
 // Rolls back the run the journal describes, as uninstall_log::rollback does (a file whose
 // backup was named but never made is left as it is: it was not replaced yet), deletes its
 // temporary folder and its work folders once empty, and clears the journal. What could not be

@@ -1,7 +1,6 @@
 #include "support/uninstall_log.hpp"
 
 #include "support/guarded_files.hpp"
-#include "support/install_journal.hpp"
 #include "support/paths.hpp"
 #include "support/temp_names.hpp"
 #include "support/txtf.hpp"
@@ -326,23 +325,10 @@ void uninstall_log::append(log_record record)
     keep_journal();
 }
 
-bool uninstall_log::begin_journal(const std::wstring& temporary_folder)
-{
-    journaled = true;
-    journal_temporary = temporary_folder;
-    return save_journal(identity_.uninstall_key_name, {current, journal_temporary});
-}
-
-void uninstall_log::end_journal() noexcept
-{
-    journaled = false;
-    clear_journal(identity_.uninstall_key_name);
-}
-
 void uninstall_log::keep_journal() const
 {
-    if (journaled)
-        save_journal(identity_.uninstall_key_name, {current, journal_temporary});
+    if (journal)
+        journal(current);
 }
 
 bool uninstall_log::ensure_folder(const std::wstring& path)

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <istream>
 #include <memory>
 #include <ostream>
@@ -117,15 +118,9 @@ public:
     std::vector<log_record> previous;
     std::vector<log_record> current;
     bool pending = false;
-    // While set, `current` (backups included) and `journal_temporary` are kept in the
-    // machine's installation journal after every change, each backup's name before the file
-    // is moved there (see install_journal.hpp).
-    bool journaled = false;
-    std::wstring journal_temporary;
-    // Starts keeping the journal, with the run's temporary folder; false when it could not be
-    // written. Ends it: the journal is cleared.
-    bool begin_journal(const std::wstring& temporary_folder);
-    void end_journal() noexcept;
+    // While set, called with `current` (backups included) after every change, each backup's
+    // name before the file is moved there: the installation journal (see install_journal.hpp).
+    std::function<void(const std::vector<log_record>&)> journal;
     std::wstring previous_title;
 
 private:

@@ -85,7 +85,7 @@ TEST_F(journal_test, an_ended_run_is_rolled_back_from_its_journal)
     std::wstring work;
     {
         mw::uninstall_log ended{identity};
-        ASSERT_TRUE(ended.begin_journal(temporary));
+        ASSERT_TRUE(mw::begin_journal(ended, temporary));
         ended.add_file(dir / L"App\\Sub\\new.exe", 1, false);
         write_bytes(dir / L"App\\Sub\\new.exe", "new");
         ended.complete(true, {});

@@ -3,17 +3,19 @@
 #include "support/guarded_files.hpp"
 #include "support/paths.hpp"
 #include "support/unique_handle.hpp"
+#include "support/work_folder.hpp"
 
 #include <windows.h>
 
 #include <cwchar>
-#include <set>
+#include <utility>
 
 namespace mw {
 namespace {
 
 constexpr wchar_t records_value[] = L"Records";
 constexpr wchar_t temporary_value[] = L"Temporary";
+constexpr wchar_t work_value[] = L"Work";
 constexpr wchar_t field_separator = L'|'; // no path holds it
 
 std::wstring encoded(const log_record& r)
@@ -127,7 +129,10 @@ bool save_journal(const std::wstring& product, const install_journal& journal) n
         list += L'\0';
         const auto bytes = [](const std::wstring& text) { return static_cast<DWORD>(text.size() * sizeof(wchar_t)); };
         const std::wstring temporary = journal.temporary_folder + L'\0';
-        return RegSetValueExW(key.get(), records_value, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list.data()),
+        const std::wstring work = journal.work_folder + L'\0';
+        return RegSetValueExW(key.get(), work_value, 0, REG_SZ, reinterpret_cast<const BYTE*>(work.data()),
+                              bytes(work)) == ERROR_SUCCESS &&
+               RegSetValueExW(key.get(), records_value, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list.data()),
                               bytes(list)) == ERROR_SUCCESS &&
                RegSetValueExW(key.get(), temporary_value, 0, REG_SZ, reinterpret_cast<const BYTE*>(temporary.data()),
                               bytes(temporary)) == ERROR_SUCCESS;
@@ -154,9 +159,11 @@ std::optional<install_journal> load_journal(const std::wstring& product)
         journal.records.push_back(*record);
         start = end + 1;
     }
-    journal.temporary_folder = read_text(key.get(), temporary_value, REG_SZ);
-    while (!journal.temporary_folder.empty() && journal.temporary_folder.back() == L'\0')
-        journal.temporary_folder.pop_back();
+    for (auto [name, text] : {std::pair{temporary_value, &journal.temporary_folder}, std::pair{work_value, &journal.work_folder}}) {
+        *text = read_text(key.get(), name, REG_SZ);
+        while (!text->empty() && text->back() == L'\0')
+            text->pop_back();
+    }
     return journal;
 }
 
@@ -186,10 +193,10 @@ void clear_journal(const std::wstring& product) noexcept
 bool begin_journal(uninstall_log& log, const std::wstring& temporary_folder)
 {
     const std::wstring product = log.identity().uninstall_key_name;
-    log.journal = [product, temporary_folder](const std::vector<log_record>& records) {
-        save_journal(product, {records, temporary_folder});
+    log.journal = [product, temporary_folder](const uninstall_log& changed) {
+        save_journal(product, {changed.current, temporary_folder, changed.work_folder_mark()});
     };
-    return save_journal(product, {log.current, temporary_folder});
+    return save_journal(product, {log.current, temporary_folder, log.work_folder_mark()});
 }
 
 void end_journal(uninstall_log& log) noexcept
@@ -204,15 +211,24 @@ std::vector<rollback_failure> roll_back_ended_installation(const log_identity& i
     if (!journal)
         return {};
     uninstall_log ended{identity};
-    ended.current = journal->records;
-    std::set<std::wstring> work_folders;
-    for (const log_record& r : ended.current)
-        if (!r.backup.empty())
-            work_folders.insert(parent_of(canonical_path(r.backup).value_or(L"")));
-    std::vector<rollback_failure> left = ended.rollback();
-    for (const std::wstring& work : work_folders)
-        if (!work.empty())
-            RemoveDirectoryW(work.c_str()); // its own: only administrators may enter it
+    std::vector<rollback_failure> left;
+    // Held from here on: nobody can rename it away while the backups go back.
+    const unique_hfile work = open_marked_folder(journal->work_folder);
+    const std::wstring work_path = journal->work_folder.substr(0, journal->work_folder.find(L'|'));
+    for (const log_record& r : journal->records) {
+        const bool own_backup = r.backup.empty() || (work && equal_ignoring_case(parent_of(r.backup), work_path));
+        if (own_backup)
+            ended.current.push_back(r);
+        else
+            left.push_back({r, std::error_code(static_cast<int>(link_refused), std::system_category())});
+    }
+    const std::vector<rollback_failure> undone = ended.rollback();
+    left.insert(left.end(), undone.begin(), undone.end());
+    if (work) {
+        // Removed through the held handle once empty; with a backup left in it, it stays.
+        FILE_DISPOSITION_INFO disposition{TRUE};
+        SetFileInformationByHandle(work.get(), FileDispositionInfo, &disposition, sizeof disposition);
+    }
     if (!journal->temporary_folder.empty())
         remove_temporary_folder(journal->temporary_folder);
     clear_journal(identity.uninstall_key_name);

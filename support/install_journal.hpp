@@ -21,6 +21,7 @@ std::wstring journal_key_path(const std::wstring& product);
 struct install_journal {
     std::vector<log_record> records; // the run's records, backups included
     std::wstring temporary_folder;   // the run's temporary folder
+    std::wstring work_folder;        // the mark of the run's work folder (the backups')
     bool operator==(const install_journal&) const = default;
 };
 
@@ -39,7 +40,11 @@ bool begin_journal(uninstall_log& log, const std::wstring& temporary_folder);
 void end_journal(uninstall_log& log) noexcept;
 
 // Rolls back the run the journal describes, as uninstall_log::rollback does (a file whose
-// backup was named but never made is left as it is: it was not replaced yet), deletes its
+// backup was named but never made is left as it is: it was not replaced yet). Backups are put
+// back only from the run's own work folder, held while they are: once its run has ended,
+// whoever may write the temporary folder could rename it away and put another folder with
+// files of the backups' names at its path. When it is not the folder the journal marks, the
+// records with backups are left as they are and returned with link_refused. It deletes its
 // temporary folder and its work folders once empty, and clears the journal. What could not be
 // undone is returned. Nothing when there is no journal.
 std::vector<rollback_failure> roll_back_ended_installation(const log_identity& identity);

@@ -328,8 +328,10 @@ void uninstall_log::append(log_record record)
 void uninstall_log::keep_journal() const
 {
     if (journal)
-        journal(current);
+        journal(*this);
 }
+
+std::wstring uninstall_log::work_folder_mark() const { return work_ ? work_->mark() : std::wstring{}; }
 
 bool uninstall_log::ensure_folder(const std::wstring& path)
 {

@@ -120,7 +120,10 @@ public:
     bool pending = false;
     // While set, called with `current` (backups included) after every change, each backup's
     // name before the file is moved there: the installation journal (see install_journal.hpp).
-    std::function<void(const std::vector<log_record>&)> journal;
+    std::function<void(const uninstall_log&)> journal;
+    // The mark of the work folder that holds the backups (see work_folder::mark); empty
+    // before the first backup.
+    std::wstring work_folder_mark() const;
     std::wstring previous_title;
 
 private:

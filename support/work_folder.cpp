@@ -144,6 +144,41 @@ work_folder::~work_folder()
     SetFileInformationByHandle(handle_.get(), FileDispositionInfo, &disposition, sizeof disposition);
 }
 
+namespace {
+
+std::wstring identity_text(HANDLE handle)
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info))
+        return {};
+    return std::to_wstring(info.dwVolumeSerialNumber) + L"|" + std::to_wstring(info.nFileIndexHigh) + L"|" +
+           std::to_wstring(info.nFileIndexLow);
+}
+
+} // namespace
+
+std::wstring work_folder::mark() const
+{
+    const std::wstring identity = identity_text(handle_.get());
+    return identity.empty() ? std::wstring{} : path_ + L"|" + identity;
+}
+
+unique_hfile open_marked_folder(const std::wstring& mark)
+{
+    const std::size_t bar = mark.find(L'|');
+    if (bar == std::wstring::npos || bar == 0)
+        return unique_hfile{};
+    const std::wstring path = mark.substr(0, bar);
+    unique_hfile folder{CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | DELETE | SYNCHRONIZE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (!folder || attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        identity_text(folder.get()) != mark.substr(bar + 1))
+        return unique_hfile{};
+    return folder;
+}
+
 std::wstring work_folder::new_name(const std::wstring& pattern) const
 {
     for (int tries = 0; tries < unique_temp_path_tries; ++tries) {

@@ -49,6 +49,10 @@ public:
 
     const std::wstring& path() const noexcept { return path_; }
 
+    // The folder's path and identity ("<path>|<volume>|<index high>|<index low>"), by which a
+    // later run can tell this folder from another put at its path once it is no longer held.
+    std::wstring mark() const;
+
     // A full path in the folder named after `pattern`, every '%' a random hexadecimal digit,
     // where nothing existed when it was drawn: only this program can have made one since.
     std::wstring new_name(const std::wstring& pattern) const;
@@ -61,6 +65,11 @@ private:
     std::wstring path_;
     unique_hfile handle_;
 };
+
+// Opens the folder a work_folder's `mark` names, with delete access and held without delete
+// sharing, when it is that very folder (no reparse point, the same identity); an empty handle
+// otherwise.
+unique_hfile open_marked_folder(const std::wstring& mark);
 
 // Copies the data of the open file `from` (from its start) to the open file `to`, which ends
 // where the data ends, and gives `to` the attributes and times of `from`.

@@ -1,6 +1,8 @@
 #include "support/install_journal.hpp"
 
+#include "support/guarded_files.hpp"
 #include "support/paths.hpp"
+#include "support/work_folder.hpp"
 #include "tests/scratch.hpp"
 
 #include <windows.h>
@@ -47,7 +49,7 @@ TEST_F(journal_test, keeps_every_record_with_its_backup_and_the_temporary_folder
             {mw::uninstall_key, L"", L"C:\\Temp\\mw-12345678\\mw-00000.tmp", true, -1},
             {mw::class_registration, L"", {}, false, -1},
         },
-        L"C:\\Temp\\marrowind_{x}"};
+        L"C:\\Temp\\marrowind_{x}", L"C:\\Temp\\mw-12345678|305419896|0|42"};
     ASSERT_TRUE(mw::save_journal(product, written));
     EXPECT_EQ(mw::load_journal(product), written);
     mw::clear_journal(product);
@@ -113,14 +115,49 @@ TEST_F(journal_test, a_file_whose_backup_was_named_but_not_made_is_left_as_it_is
 {
     scratch_folder dir;
     write_bytes(dir / L"kept.dll", "before");
-    ASSERT_TRUE(mw::save_journal(product, {{{mw::file, dir / L"kept.dll", dir / L"never made.tmp", false, 0}}, {}}));
+    std::wstring mark, never_made, other;
+    {
+        // The ended run's work folder, kept by another backup in it.
+        const mw::work_folder work(dir.path().wstring());
+        mark = work.mark();
+        never_made = work.new_name(L"mw-%%%%%.tmp");
+        ASSERT_TRUE(work.create_file(L"other-%%%%%.tmp", GENERIC_WRITE, 0, other));
+    }
+    ASSERT_TRUE(mw::save_journal(product, {{{mw::file, dir / L"kept.dll", never_made, false, 0}}, {}, mark}));
     EXPECT_TRUE(mw::roll_back_ended_installation(identity).empty());
     EXPECT_EQ(read_bytes(dir / L"kept.dll"), "before");
 }
 
+// Once its run has ended, the work folder is no longer held: whoever may write the temporary
+// folder could rename it away and put a folder of their own with a file of a backup's name in
+// its place. That file must not be put back into the installation.
+TEST_F(journal_test, backups_come_back_only_from_the_ended_runs_own_work_folder)
+{
+    scratch_folder dir;
+    write_bytes(dir / L"App\\Tilewright.exe", "before");
+    std::wstring backup;
+    {
+        mw::uninstall_log ended{identity};
+        ASSERT_TRUE(mw::begin_journal(ended, {}));
+        ended.add_file(dir / L"App\\Tilewright.exe", 1, false);
+        backup = ended.current.back().backup;
+        write_bytes(dir / L"App\\Tilewright.exe", "new version");
+    }
+    const fs::path work = fs::path(backup).parent_path();
+    ASSERT_TRUE(MoveFileW(work.c_str(), (dir / L"moved away").c_str()));
+    write_bytes(backup, "the user's program");
+    const std::vector<mw::rollback_failure> left = mw::roll_back_ended_installation(identity);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].record.path, dir / L"App\\Tilewright.exe");
+    EXPECT_EQ(left[0].error.value(), static_cast<int>(mw::link_refused));
+    EXPECT_EQ(read_bytes(dir / L"App\\Tilewright.exe"), "new version") << "left as it is";
+    EXPECT_EQ(read_bytes(backup), "the user's program");
+    EXPECT_TRUE(fs::exists(dir / L"moved away")) << "the genuine backup is not lost";
+}
+
 TEST_F(journal_test, a_malformed_record_ends_the_list)
 {
-    ASSERT_TRUE(mw::save_journal(product, {{{mw::file, L"C:\\a", {}, true, 0}}, {}}));
+    ASSERT_TRUE(mw::save_journal(product, {{{mw::file, L"C:\\a", {}, true, 0}}, {}, {}}));
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, mw::journal_key_path(product).c_str(), 0, KEY_SET_VALUE, &key),
               ERROR_SUCCESS);
